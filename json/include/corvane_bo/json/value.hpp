@@ -1,0 +1,81 @@
+// A decoded JSON value. Numbers keep the exact text they were read with (they never pass through
+// binary floating point) and objects keep their keys unique and in ascending byte order.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace corvane_bo_json {
+
+struct Value;
+struct Member;
+
+using Array = std::vector<Value>;
+
+struct Number {
+    std::string text;
+    friend bool operator==(const Number&, const Number&) = default;
+};
+
+// A map from text to value ordered by the bytes of the key.
+class Object {
+public:
+    Object() = default;
+    // Takes members in any order; a key given twice keeps its last value.
+    static Object from_members(std::vector<Member> members);
+
+    const Value* find(std::string_view key) const;
+    Value* find(std::string_view key);
+    // Inserts or replaces; keeps the order.
+    void set(std::string key, Value value);
+
+    std::size_t size() const { return members_.size(); }
+    bool empty() const { return members_.empty(); }
+    auto begin() const { return members_.begin(); }
+    auto end() const { return members_.end(); }
+    auto begin() { return members_.begin(); }
+    auto end() { return members_.end(); }
+
+    friend bool operator==(const Object&, const Object&);
+
+private:
+    std::vector<Member> members_;
+};
+
+struct Value {
+    using Storage = std::variant<std::nullptr_t, bool, Number, std::string, Array, Object>;
+    Storage data;
+
+    Value() : data(nullptr) {}
+    Value(std::nullptr_t) : data(nullptr) {}
+    Value(bool b) : data(b) {}
+    Value(Number n) : data(std::move(n)) {}
+    Value(std::string s) : data(std::move(s)) {}
+    Value(std::string_view s) : data(std::string(s)) {}
+    Value(const char* s) : data(std::string(s)) {}
+    Value(Array a) : data(std::move(a)) {}
+    Value(Object o) : data(std::move(o)) {}
+    // Integers are written in plain decimal.
+    static Value integer(long long v) { return Value(Number{std::to_string(v)}); }
+    static Value unsigned_integer(unsigned long long v) { return Value(Number{std::to_string(v)}); }
+
+    bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
+    template <class T> const T* get() const { return std::get_if<T>(&data); }
+    template <class T> T* get() { return std::get_if<T>(&data); }
+
+    friend bool operator==(const Value&, const Value&) = default;
+};
+
+struct Member {
+    std::string key;
+    Value value;
+    friend bool operator==(const Member&, const Member&) = default;
+};
+
+inline bool operator==(const Object& a, const Object& b) { return a.members_ == b.members_; }
+
+}  // namespace corvane_bo_json
