@@ -1,0 +1,666 @@
+// Declarative record mapping. A record declares its JSON form once, as a field table:
+//
+//     template <> struct corvane_bo_json::Fields<VerifyQr> {
+//         static constexpr std::string_view name = "VerifyQr";
+//         static constexpr auto list = std::tuple{
+//             field("kind", &VerifyQr::kind, defaulted),
+//             field("reference", &VerifyQr::reference),
+//         };
+//     };
+//
+// and generic code reads it from JSON text (failures placed in the text), reads it from an already
+// decoded `Value` (failures without place), and writes it as compact JSON with its keys in byte order.
+//
+// Reading, for every record alike: an object's unknown keys are skipped (their values must still be
+// valid JSON); a key seen twice fails "duplicate field" (an alias counts as its field); at the
+// closing brace the first missing required field in declaration order fails "missing field"; a
+// std::optional member accepts null as absent and is absent when missing. An array holds the fields
+// in declaration order; only `defaulted` fields may be left off its end.
+#pragma once
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <concepts>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/text_reader.hpp"
+#include "corvane_bo/json/value.hpp"
+#include "corvane_bo/json/write.hpp"
+
+namespace corvane_bo_json {
+
+// A map from text to text ordered by key (header maps); a key read twice keeps its last value.
+using TextMap = std::map<std::string, std::string, std::less<>>;
+
+// Specialised per record: `name` and `list`, a tuple of `field(...)` descriptors.
+template <class T>
+struct Fields;
+
+// Specialised per enumeration: `names`, the JSON names of its variants in declaration order (the
+// enumerators must be 0, 1, 2, ...).
+template <class E>
+struct Variants;
+
+enum class Presence : std::uint8_t { required, defaulted };
+inline constexpr Presence required = Presence::required;
+// A defaulted field keeps the value it was initialised with when it is missing, from an object or
+// from the end of an array.
+inline constexpr Presence defaulted = Presence::defaulted;
+
+// The member type's own reading and writing.
+struct OwnCodec {};
+
+template <class Owner, class Member, class Codec>
+struct Field {
+    using owner_type = Owner;
+    using member_type = Member;
+    using codec = Codec;
+
+    std::string_view key;
+    Member Owner::*member;
+    Presence presence = Presence::required;
+    std::string_view alias = {};
+
+    constexpr Field also(std::string_view other_name) const {
+        Field copy = *this;
+        copy.alias = other_name;
+        return copy;
+    }
+    constexpr bool named(std::string_view text) const { return text == key || (!alias.empty() && text == alias); }
+};
+
+template <class Codec = OwnCodec, class Owner, class Member>
+constexpr Field<Owner, Member, Codec> field(std::string_view key, Member Owner::*member,
+                                            Presence presence = Presence::required) {
+    return {key, member, presence, {}};
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace detail {
+
+template <class T> struct is_optional : std::false_type {};
+template <class T> struct is_optional<std::optional<T>> : std::true_type {};
+template <class T> struct is_vector : std::false_type {};
+template <class T, class A> struct is_vector<std::vector<T, A>> : std::true_type {};
+
+template <class T>
+concept record = requires { Fields<T>::name; Fields<T>::list; };
+template <class T>
+concept enumeration = std::is_enum_v<T> && requires { Variants<T>::names; };
+
+template <class T>
+constexpr std::size_t field_count = std::tuple_size_v<std::remove_cvref_t<decltype(Fields<T>::list)>>;
+
+template <class T, class F>
+constexpr void for_each_field(F&& f) {
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (f(std::integral_constant<std::size_t, I>{}, std::get<I>(Fields<T>::list)), ...);
+    }(std::make_index_sequence<field_count<T>>{});
+}
+
+template <class T>
+constexpr int field_index(std::string_view key) {
+    int found = -1;
+    for_each_field<T>([&](auto index, const auto& f) {
+        if (found < 0 && f.named(key)) found = static_cast<int>(index.value);
+    });
+    return found;
+}
+
+template <class T>
+std::string expected_struct() {
+    return "struct " + std::string(Fields<T>::name);
+}
+
+template <class T>
+std::string invalid_length(std::size_t index) {
+    const std::size_t n = field_count<T>;
+    return "invalid length " + std::to_string(index) + ", expected struct " + std::string(Fields<T>::name) +
+           " with " + std::to_string(n) + (n == 1 ? " element" : " elements");
+}
+
+template <class E>
+std::string unknown_variant(std::string_view name) {
+    constexpr auto& names = Variants<E>::names;
+    std::string out = "unknown variant `" + std::string(name) + "`, expected ";
+    if (names.size() == 2) return out + "`" + std::string(names[0]) + "` or `" + std::string(names[1]) + "`";
+    if (names.size() > 2) out += "one of ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += "`" + std::string(names[i]) + "`";
+    }
+    return out;
+}
+
+template <class E>
+std::optional<E> variant_named(std::string_view name) {
+    constexpr auto& names = Variants<E>::names;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return static_cast<E>(i);
+    return std::nullopt;
+}
+
+template <class I>
+constexpr std::string_view integer_name() {
+    if constexpr (std::is_same_v<I, std::uint16_t>) return "u16";
+    else if constexpr (std::is_same_v<I, std::uint32_t>) return "u32";
+    else if constexpr (std::is_same_v<I, std::uint64_t>) return "u64";
+    else return "i64";
+}
+
+// A number read into an integer field: an integer of 64 bits, or a float that it cannot hold.
+struct IntegerToken {
+    enum class Kind { unsigned_integer, negative_integer, floating } kind;
+    std::uint64_t magnitude = 0;
+    std::int64_t negative = 0;
+    double floating = 0;
+};
+Decoded<IntegerToken> integer_token(std::string_view text, std::size_t end_offset);
+
+template <class I>
+Decoded<void> integer_from_token(const IntegerToken& token, I& out, std::size_t offset) {
+    constexpr std::string_view name = integer_name<I>();
+    switch (token.kind) {
+        case IntegerToken::Kind::unsigned_integer:
+            if (token.magnitude > static_cast<std::uint64_t>(std::numeric_limits<I>::max()))
+                return fail("invalid value: " + unexpected_integer(std::to_string(token.magnitude)) + ", expected " +
+                                std::string(name),
+                            offset);
+            out = static_cast<I>(token.magnitude);
+            return {};
+        case IntegerToken::Kind::negative_integer:
+            if constexpr (std::is_signed_v<I>) {
+                out = static_cast<I>(token.negative);
+                return {};
+            } else {
+                return fail("invalid value: " + unexpected_integer(std::to_string(token.negative)) + ", expected " +
+                                std::string(name),
+                            offset);
+            }
+        case IntegerToken::Kind::floating:
+            break;
+    }
+    return fail("invalid type: " + unexpected_float(token.floating) + ", expected " + std::string(name), offset);
+}
+
+std::string found_in(const Value& value);
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+// Reading from text.
+
+template <class T>
+Decoded<void> read(TextReader& r, T& out);
+
+namespace detail {
+
+template <class T>
+Decoded<void> read_field(TextReader& r, T& out, const auto& f) {
+    using F = std::remove_cvref_t<decltype(f)>;
+    if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
+        return read(r, out.*(f.member));
+    else
+        return F::codec::read(r, out.*(f.member));
+}
+
+template <class T>
+Decoded<void> read_object_fields(TextReader& r, T& out) {
+    std::uint64_t seen = 0;
+    bool first = true;
+    std::string scratch;
+    for (;;) {
+        auto key = r.next_key(first, scratch);
+        if (!key) return std::unexpected(std::move(key.error()));
+        if (!*key) break;
+        const int index = field_index<T>(**key);
+        if (index < 0) {
+            if (auto e = r.object_colon(); !e) return e;
+            if (auto e = r.skip_value(); !e) return e;
+            continue;
+        }
+        const std::uint64_t bit = std::uint64_t{1} << index;
+        if (seen & bit) {
+            std::string_view name;
+            for_each_field<T>([&](auto i, const auto& f) {
+                if (static_cast<int>(i.value) == index) name = f.key;
+            });
+            return fail("duplicate field `" + std::string(name) + "`");
+        }
+        seen |= bit;
+        if (auto e = r.object_colon(); !e) return e;
+        Decoded<void> result;
+        for_each_field<T>([&](auto i, const auto& f) {
+            if (static_cast<int>(i.value) == index) result = read_field(r, out, f);
+        });
+        if (!result) return result;
+    }
+    Decoded<void> missing;
+    for_each_field<T>([&](auto i, const auto& f) {
+        using F = std::remove_cvref_t<decltype(f)>;
+        constexpr bool may_be_missing = is_optional<typename F::member_type>::value &&
+                                        std::is_same_v<typename F::codec, OwnCodec>;
+        if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
+            !may_be_missing)
+            missing = fail("missing field `" + std::string(f.key) + "`");
+    });
+    return missing;
+}
+
+template <class T>
+Decoded<void> read_array_fields(TextReader& r, T& out) {
+    bool first = true;
+    Decoded<void> result;
+    for_each_field<T>([&](auto i, const auto& f) {
+        if (!result) return;
+        auto more = r.next_element(first);
+        if (!more) {
+            result = std::unexpected(std::move(more.error()));
+        } else if (*more) {
+            result = read_field(r, out, f);
+        } else if (f.presence != Presence::defaulted) {
+            result = fail(invalid_length<T>(i.value));
+        }
+    });
+    return result;
+}
+
+template <class T>
+Decoded<void> read_record(TextReader& r, T& out) {
+    const int c = r.skip_whitespace();
+    if (c < 0) return r.peek_error(Syntax::eof_value);
+    if (c != '{' && c != '[') return r.invalid_type(expected_struct<T>());
+    if (auto e = r.enter(); !e) return e;
+    r.eat();
+    auto body = c == '{' ? read_object_fields(r, out) : read_array_fields(r, out);
+    auto closed = c == '{' ? r.end_object() : r.end_array();
+    r.leave();
+    if (!body) return std::unexpected(r.place(std::move(body.error())));
+    return closed;
+}
+
+inline Decoded<void> read_string(TextReader& r, std::string& out) {
+    if (r.skip_whitespace() != '"') {
+        if (r.skip_whitespace() < 0) return r.peek_error(Syntax::eof_value);
+        return r.invalid_type("a string");
+    }
+    r.eat();
+    return r.string_into(out);
+}
+
+template <class I>
+Decoded<void> read_integer(TextReader& r, I& out) {
+    const int c = r.skip_whitespace();
+    if (c < 0) return r.peek_error(Syntax::eof_value);
+    if (c != '-' && (c < '0' || c > '9')) return r.invalid_type(integer_name<I>());
+    auto text = r.number();
+    if (!text) return std::unexpected(std::move(text.error()));
+    auto token = integer_token(*text, r.offset());
+    if (!token) return std::unexpected(std::move(token.error()));
+    return integer_from_token(*token, out, r.offset());
+}
+
+template <class E>
+Decoded<void> read_enum(TextReader& r, E& out) {
+    const int c = r.skip_whitespace();
+    if (c < 0) return r.peek_error(Syntax::eof_value);
+    if (c != '"') return r.peek_error(Syntax::expected_value);
+    r.eat();
+    std::string scratch;
+    auto name = r.string(scratch);
+    if (!name) return std::unexpected(std::move(name.error()));
+    auto variant = variant_named<E>(*name);
+    if (!variant) return fail(unknown_variant<E>(*name), r.offset());
+    out = *variant;
+    return {};
+}
+
+inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
+    const int c = r.skip_whitespace();
+    if (c < 0) return r.peek_error(Syntax::eof_value);
+    if (c != '{') return r.invalid_type("a map");
+    if (auto e = r.enter(); !e) return e;
+    r.eat();
+    Decoded<void> body;
+    bool first = true;
+    std::string scratch;
+    for (;;) {
+        auto key = r.next_key(first, scratch);
+        if (!key) {
+            body = std::unexpected(std::move(key.error()));
+            break;
+        }
+        if (!*key) break;
+        std::string name(**key);
+        if (body = r.object_colon(); !body) break;
+        std::string text;
+        if (body = read_string(r, text); !body) break;
+        out.insert_or_assign(std::move(name), std::move(text));
+    }
+    auto closed = r.end_object();
+    r.leave();
+    if (!body) return std::unexpected(r.place(std::move(body.error())));
+    return closed;
+}
+
+template <class V>
+Decoded<void> read_sequence(TextReader& r, std::vector<V>& out) {
+    const int c = r.skip_whitespace();
+    if (c < 0) return r.peek_error(Syntax::eof_value);
+    if (c != '[') return r.invalid_type("a sequence");
+    if (auto e = r.enter(); !e) return e;
+    r.eat();
+    Decoded<void> body;
+    bool first = true;
+    for (;;) {
+        auto more = r.next_element(first);
+        if (!more) {
+            body = std::unexpected(std::move(more.error()));
+            break;
+        }
+        if (!*more) break;
+        if (body = read(r, out.emplace_back()); !body) break;
+    }
+    auto closed = r.end_array();
+    r.leave();
+    if (!body) return std::unexpected(r.place(std::move(body.error())));
+    return closed;
+}
+
+}  // namespace detail
+
+template <class T>
+Decoded<void> read(TextReader& r, T& out) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        return detail::read_string(r, out);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        const int c = r.skip_whitespace();
+        if (c < 0) return r.peek_error(Syntax::eof_value);
+        if (c != 't' && c != 'f') return r.invalid_type("a boolean");
+        r.eat();
+        if (auto e = r.literal(c == 't' ? "rue" : "alse"); !e) return e;
+        out = c == 't';
+        return {};
+    } else if constexpr (std::is_integral_v<T>) {
+        return detail::read_integer(r, out);
+    } else if constexpr (detail::is_optional<T>::value) {
+        if (r.skip_whitespace() == 'n') {
+            r.eat();
+            if (auto e = r.literal("ull"); !e) return e;
+            out.reset();
+            return {};
+        }
+        return read(r, out.emplace());
+    } else if constexpr (detail::record<T>) {
+        return detail::read_record(r, out);
+    } else if constexpr (detail::enumeration<T>) {
+        return detail::read_enum(r, out);
+    } else if constexpr (std::is_same_v<T, TextMap>) {
+        return detail::read_text_map(r, out);
+    } else if constexpr (detail::is_vector<T>::value) {
+        return detail::read_sequence(r, out);
+    } else {
+        static_assert(std::is_same_v<T, Value>, "no JSON reader for this type");
+        auto value = r.value();
+        if (!value) return std::unexpected(std::move(value.error()));
+        out = std::move(*value);
+        return {};
+    }
+}
+
+// One whole text as a T: one value, whitespace around it, nothing after it.
+template <class T>
+Decoded<T> from_text(std::string_view text) {
+    TextReader reader(text);
+    T out{};
+    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
+    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading from an already decoded value (taken apart: its texts are moved out).
+
+template <class T>
+Decoded<void> read(Value& v, T& out);
+
+namespace detail {
+
+inline std::unexpected<DecodeError> value_type_error(const Value& v, std::string_view expected) {
+    return fail("invalid type: " + found_in(v) + ", expected " + std::string(expected));
+}
+
+template <class T>
+Decoded<void> read_field(Value& v, T& out, const auto& f) {
+    using F = std::remove_cvref_t<decltype(f)>;
+    if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
+        return read(v, out.*(f.member));
+    else
+        return F::codec::read(v, out.*(f.member));
+}
+
+template <class T>
+Decoded<void> read_record(Value& v, T& out) {
+    if (auto* object = v.get<Object>()) {
+        std::uint64_t seen = 0;
+        for (auto& member : *object) {
+            const int index = field_index<T>(member.key);
+            if (index < 0) continue;
+            const std::uint64_t bit = std::uint64_t{1} << index;
+            Decoded<void> result;
+            for_each_field<T>([&](auto i, const auto& f) {
+                if (static_cast<int>(i.value) != index) return;
+                if (seen & bit)
+                    result = fail("duplicate field `" + std::string(f.key) + "`");
+                else
+                    result = read_field(member.value, out, f);
+            });
+            if (!result) return result;
+            seen |= bit;
+        }
+        Decoded<void> missing;
+        for_each_field<T>([&](auto i, const auto& f) {
+            using F = std::remove_cvref_t<decltype(f)>;
+            constexpr bool may_be_missing = is_optional<typename F::member_type>::value &&
+                                            std::is_same_v<typename F::codec, OwnCodec>;
+            if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
+                !may_be_missing)
+                missing = fail("missing field `" + std::string(f.key) + "`");
+        });
+        return missing;
+    }
+    if (auto* array = v.get<Array>()) {
+        std::size_t next = 0;
+        Decoded<void> result;
+        for_each_field<T>([&](auto i, const auto& f) {
+            if (!result) return;
+            if (next < array->size())
+                result = read_field((*array)[next++], out, f);
+            else if (f.presence != Presence::defaulted)
+                result = fail(invalid_length<T>(i.value));
+        });
+        if (!result) return result;
+        if (next < array->size())
+            return fail("invalid length " + std::to_string(array->size()) + ", expected fewer elements in array");
+        return {};
+    }
+    return value_type_error(v, expected_struct<T>());
+}
+
+}  // namespace detail
+
+template <class T>
+Decoded<void> read(Value& v, T& out) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        auto* text = v.get<std::string>();
+        if (!text) return detail::value_type_error(v, "a string");
+        out = std::move(*text);
+        return {};
+    } else if constexpr (std::is_same_v<T, bool>) {
+        auto* b = v.get<bool>();
+        if (!b) return detail::value_type_error(v, "a boolean");
+        out = *b;
+        return {};
+    } else if constexpr (std::is_integral_v<T>) {
+        auto* number = v.get<Number>();
+        if (!number) return detail::value_type_error(v, detail::integer_name<T>());
+        auto token = detail::integer_token(number->text, 0);
+        if (!token) return std::unexpected(DecodeError{std::move(token.error().message)});
+        auto result = detail::integer_from_token(*token, out, 0);
+        if (!result) return std::unexpected(DecodeError{std::move(result.error().message)});
+        return {};
+    } else if constexpr (detail::is_optional<T>::value) {
+        if (v.is_null()) {
+            out.reset();
+            return {};
+        }
+        return read(v, out.emplace());
+    } else if constexpr (detail::record<T>) {
+        return detail::read_record(v, out);
+    } else if constexpr (detail::enumeration<T>) {
+        auto* name = v.get<std::string>();
+        if (!name) return detail::value_type_error(v, "a string");
+        auto variant = detail::variant_named<T>(*name);
+        if (!variant) return fail(detail::unknown_variant<T>(*name));
+        out = *variant;
+        return {};
+    } else if constexpr (std::is_same_v<T, TextMap>) {
+        auto* object = v.get<Object>();
+        if (!object) return detail::value_type_error(v, "a map");
+        for (auto& member : *object) {
+            std::string text;
+            if (auto e = read(member.value, text); !e) return e;
+            out.insert_or_assign(member.key, std::move(text));
+        }
+        return {};
+    } else if constexpr (detail::is_vector<T>::value) {
+        auto* array = v.get<Array>();
+        if (!array) return detail::value_type_error(v, "a sequence");
+        for (auto& element : *array)
+            if (auto e = read(element, out.emplace_back()); !e) return e;
+        return {};
+    } else {
+        static_assert(std::is_same_v<T, Value>, "no JSON reader for this type");
+        out = std::move(v);
+        return {};
+    }
+}
+
+template <class T>
+Decoded<T> from_value(Value&& value) {
+    T out{};
+    if (auto e = read(value, out); !e) return std::unexpected(std::move(e.error()));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing compact JSON, keys in byte order.
+
+template <class T>
+void write_json(const T& value, std::string& out);
+
+namespace detail {
+
+template <class T>
+constexpr auto keys_in_byte_order() {
+    std::array<std::size_t, field_count<T>> order{};
+    std::array<std::string_view, field_count<T>> keys{};
+    for_each_field<T>([&](auto i, const auto& f) {
+        order[i.value] = i.value;
+        keys[i.value] = f.key;
+    });
+    for (std::size_t i = 1; i < order.size(); ++i)
+        for (std::size_t j = i; j > 0 && keys[order[j]] < keys[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
+    return order;
+}
+
+template <class T>
+void write_record(const T& record, std::string& out) {
+    static constexpr auto order = keys_in_byte_order<T>();
+    out += '{';
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                const auto& f = std::get<order[I]>(Fields<T>::list);
+                using F = std::remove_cvref_t<decltype(f)>;
+                if constexpr (I > 0) out += ',';
+                out += '"';
+                out += f.key;
+                out += "\":";
+                if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
+                    write_json(record.*(f.member), out);
+                else
+                    F::codec::write(record.*(f.member), out);
+            }(),
+            ...);
+    }(std::make_index_sequence<field_count<T>>{});
+    out += '}';
+}
+
+}  // namespace detail
+
+template <class T>
+void write_json(const T& value, std::string& out) {
+    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+        write_string(value, out);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out += value ? "true" : "false";
+    } else if constexpr (std::is_integral_v<T>) {
+        char digits[24];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+        out.append(digits, end);
+    } else if constexpr (detail::is_optional<T>::value) {
+        if (value)
+            write_json(*value, out);
+        else
+            out += "null";
+    } else if constexpr (detail::record<T>) {
+        detail::write_record(value, out);
+    } else if constexpr (detail::enumeration<T>) {
+        write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
+    } else if constexpr (std::is_same_v<T, TextMap>) {
+        out += '{';
+        bool first = true;
+        for (const auto& [key, text] : value) {
+            if (!first) out += ',';
+            first = false;
+            write_string(key, out);
+            out += ':';
+            write_string(text, out);
+        }
+        out += '}';
+    } else if constexpr (detail::is_vector<T>::value) {
+        out += '[';
+        bool first = true;
+        for (const auto& element : value) {
+            if (!first) out += ',';
+            first = false;
+            write_json(element, out);
+        }
+        out += ']';
+    } else {
+        static_assert(std::is_same_v<T, Value>, "no JSON writer for this type");
+        write(value, out);
+    }
+}
+
+template <class T>
+std::string to_json_text(const T& value) {
+    std::string out;
+    write_json(value, out);
+    return out;
+}
+
+}  // namespace corvane_bo_json

@@ -1,0 +1,121 @@
+#include "corvane_bo/json/decode_error.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+namespace corvane_bo_json {
+
+namespace {
+
+constexpr std::array<std::string_view, 21> syntax_messages = {
+    "EOF while parsing a value",
+    "EOF while parsing a list",
+    "EOF while parsing an object",
+    "EOF while parsing a string",
+    "expected value",
+    "expected ident",
+    "expected `:`",
+    "expected `,` or `]`",
+    "expected `,` or `}`",
+    "trailing comma",
+    "key must be a string",
+    "invalid escape",
+    "lone leading surrogate in hex escape",
+    "unexpected end of hex escape",
+    "invalid unicode code point",
+    "control character (\\u0000-\\u001F) found while parsing a string",
+    "invalid UTF-8 in string",
+    "invalid number",
+    "number out of range",
+    "recursion limit exceeded",
+    "trailing characters",
+};
+
+void append_code_escape(unsigned code, std::string& out) {
+    char digits[8];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, code, 16);
+    out += "\\u{";
+    out.append(digits, end);
+    out += '}';
+}
+
+}  // namespace
+
+std::string_view message(Syntax code) { return syntax_messages[static_cast<std::size_t>(code)]; }
+
+std::string DecodeError::describe(std::string_view text) const {
+    if (!placed()) return message;
+    const std::size_t at = std::min(offset, text.size());
+    const std::string_view before = text.substr(0, at);
+    const std::size_t last_newline = before.rfind('\n');
+    const std::size_t line_start = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+    const auto line = 1 + std::count(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(line_start), '\n');
+    return message + " at line " + std::to_string(line) + " column " + std::to_string(at - line_start);
+}
+
+std::string unexpected_string(std::string_view text) {
+    std::string out = "string \"";
+    out.reserve(text.size() + 10);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; continue;
+            case '\\': out += "\\\\"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\0': out += "\\0"; continue;
+            default: break;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            append_code_escape(c, out);
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            // The C1 controls, U+0080 to U+009F.
+            append_code_escape(static_cast<unsigned char>(text[++i]), out);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string unexpected_integer(std::string_view digits) { return "integer `" + std::string(digits) + "`"; }
+
+std::string unexpected_float(double value) {
+    // The shortest digits that read back as the same double, laid out in plain notation.
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    std::string_view sci(buffer, static_cast<std::size_t>(end - buffer));
+    std::string out = "floating point `";
+    if (!sci.empty() && sci.front() == '-') {
+        out += '-';
+        sci.remove_prefix(1);
+    }
+    const std::size_t e = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.') digits += c;
+    const int exponent = std::atoi(std::string(sci.substr(e + 1)).c_str());
+    const int point = exponent + 1;  // digits before the decimal point
+    if (point <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-point), '0');
+        out += digits;
+    } else if (static_cast<std::size_t>(point) >= digits.size()) {
+        out += digits;
+        out.append(static_cast<std::size_t>(point) - digits.size(), '0');
+    } else {
+        out += digits.substr(0, static_cast<std::size_t>(point));
+        out += '.';
+        out += digits.substr(static_cast<std::size_t>(point));
+    }
+    out += '`';
+    return out;
+}
+
+}  // namespace corvane_bo_json
