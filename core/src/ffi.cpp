@@ -19,36 +19,35 @@ json::Value to_value(const OpInfo& info) {
 
 namespace ffi {
 
-json::Value version_value() {
+Success version() {
     json::Object object;
     object.set("core", json::Value(core_version));
     object.set("protocol", json::Value::unsigned_integer(protocol_version));
-    return json::Value(std::move(object));
+    return success(json::Value(std::move(object)));
 }
 
-json::Value describe_value(std::span<const OpInfo> operations) {
+Success describe(std::span<const OpInfo> operations) {
     json::Array list;
     list.reserve(operations.size());
     for (const auto& info : operations) list.push_back(to_value(info));
-    return json::Value(std::move(list));
+    return success(json::Value(std::move(list)));
 }
+
+std::string failure(const Error& error) {
+    json::Value encoded = encode(error);
+    encoded.get<json::Object>()->set("retryable", json::Value(error.retryable()));
+    std::string out = R"({"error":)";
+    json::write(encoded, out);
+    out += R"(,"ok":false})";
+    return out;
+}
+
+Error unknown_operation(std::string_view op) { return Error::ffi("unknown operation `" + std::string(op) + "`"); }
 
 Error panic(std::string_view op) { return Error::ffi("core panicked while handling `" + std::string(op) + "`"); }
 
-std::string answer(const Result<json::Value>& outcome) {
-    std::string out;
-    if (outcome) {
-        out += R"({"ok":true,"value":)";
-        json::write(*outcome, out);
-        out += '}';
-        return out;
-    }
-    json::Value error = encode(outcome.error());
-    error.get<json::Object>()->set("retryable", json::Value(outcome.error().retryable()));
-    out += R"({"error":)";
-    json::write(error, out);
-    out += R"(,"ok":false})";
-    return out;
+Error invalid_payload(const json::DecodeError& error, std::string_view payload) {
+    return Error::ffi("invalid payload: " + error.describe(payload));
 }
 
 }  // namespace ffi

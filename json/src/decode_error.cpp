@@ -35,10 +35,10 @@ constexpr std::array<std::string_view, 21> syntax_messages = {
 };
 
 void append_code_escape(unsigned code, std::string& out) {
-    char digits[8];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, code, 16);
+    static constexpr char hex[] = "0123456789abcdef";
     out += "\\u{";
-    out.append(digits, end);
+    if (code >= 0x10) out += hex[(code >> 4) & 0xF];
+    out += hex[code & 0xF];
     out += '}';
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "corvane_bo/core/error.hpp"
+#include "corvane_bo/core/operation.hpp"
+#include "corvane_bo/json/record.hpp"
 #include "corvane_bo/json/value.hpp"
 
 namespace corvane_bo_core {
@@ -29,10 +31,33 @@ struct OpInfo {
 
 corvane_bo_json::Value to_value(const OpInfo& info);
 
+namespace ffi {
+
+// A success answer written in full, {"ok":true,"value":<value>}: values are written once, straight
+// into the answer text, never through an intermediate tree.
+struct Success {
+    std::string answer;
+};
+
+template <class T>
+Success success(const T& value, std::size_t size_hint = 0) {
+    static constexpr std::string_view head = R"({"ok":true,"value":)";
+    Success out;
+    out.answer.reserve(head.size() + size_hint + 1);
+    out.answer += head;
+    corvane_bo_json::write_json(value, out.answer);
+    out.answer += '}';
+    return out;
+}
+
+}  // namespace ffi
+
+using Outcome = Result<ffi::Success>;
+
 // A table of operations: routes a name to its driver, or answers nothing for a name it does not know.
 template <class R>
 concept Registry = requires(const R& registry, std::string_view op, std::string_view payload) {
-    { registry.dispatch(op, payload) } -> std::same_as<std::optional<Result<corvane_bo_json::Value>>>;
+    { registry.dispatch(op, payload) } -> std::same_as<std::optional<Outcome>>;
     { registry.operations() } -> std::convertible_to<std::span<const OpInfo>>;
 };
 
@@ -41,31 +66,63 @@ namespace ffi {
 inline constexpr std::string_view core_version = "0.1.0";
 inline constexpr std::uint32_t protocol_version = 2;
 
-// The answer text for an outcome: {"ok":true,"value":...} or {"error":{...},"ok":false}.
-std::string answer(const Result<corvane_bo_json::Value>& outcome);
-corvane_bo_json::Value version_value();
-corvane_bo_json::Value describe_value(std::span<const OpInfo> operations);
+Success version();
+Success describe(std::span<const OpInfo> operations);
+// The failure answer: the encoded error with "retryable" added.
+std::string failure(const Error& error);
+Error unknown_operation(std::string_view op);
 Error panic(std::string_view op);
+Error invalid_payload(const corvane_bo_json::DecodeError& error, std::string_view payload);
 
-// Never reports a failure other than through the answer text; faults inside the registry become
+// Never reports a failure other than through the answer text; a fault escaping the registry becomes
 // "core panicked while handling `<op>`".
 template <Registry R>
 std::string call(const R& registry, std::string_view op, std::string_view payload) {
-    Result<corvane_bo_json::Value> outcome = std::unexpected(Error::ffi({}));
+    std::optional<Error> error;
     try {
-        if (op == "describe") {
-            outcome = describe_value(registry.operations());
-        } else if (op == "version") {
-            outcome = version_value();
-        } else if (auto routed = registry.dispatch(op, payload)) {
-            outcome = std::move(*routed);
-        } else {
-            outcome = std::unexpected(Error::ffi("unknown operation `" + std::string(op) + "`"));
-        }
+        if (op == "describe") return describe(registry.operations()).answer;
+        if (op == "version") return version().answer;
+        auto outcome = registry.dispatch(op, payload);
+        if (!outcome) return failure(unknown_operation(op));
+        if (*outcome) return std::move((*outcome)->answer);
+        return failure(outcome->error());
     } catch (...) {
-        outcome = std::unexpected(panic(op));
+        error = panic(op);
     }
-    return answer(outcome);
+    return failure(*error);
+}
+
+// Drives an API operation: the stage is checked before the payload is looked at.
+template <Operation Op>
+Outcome run(std::string_view stage, std::string_view payload) {
+    using Input = typename Op::Input;
+    if (stage == "build") {
+        auto build = corvane_bo_json::from_text<Build<Input>>(payload);
+        if (!build) return std::unexpected(invalid_payload(build.error(), payload));
+        const Ctx ctx{build->config, build->token ? &*build->token : nullptr};
+        auto request = Op::request(ctx, build->input);
+        if (!request) return std::unexpected(std::move(request.error()));
+        return success(*request, request->url.size() + (request->body ? request->body->size() * 2 : 0) + 256);
+    }
+    if (stage == "parse") {
+        auto parse = corvane_bo_json::from_text<Parse<Input>>(payload);
+        if (!parse) return std::unexpected(invalid_payload(parse.error(), payload));
+        auto result = Op::parse(parse->input, parse->response);
+        if (!result) return std::unexpected(std::move(result.error()));
+        return success(*result, parse->response.body.size() + 256);
+    }
+    return std::unexpected(
+        Error::ffi("unknown stage `" + std::string(stage) + "` for `" + std::string(Op::name) + "`"));
+}
+
+// Drives a local operation whose payload is its input record itself.
+template <Handler H>
+Outcome run_handler(std::string_view payload) {
+    auto input = corvane_bo_json::from_text<typename H::Input>(payload);
+    if (!input) return std::unexpected(invalid_payload(input.error(), payload));
+    auto result = H::handle(*input);
+    if (!result) return std::unexpected(std::move(result.error()));
+    return success(*result, 512);
 }
 
 }  // namespace ffi

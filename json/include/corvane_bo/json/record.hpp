@@ -617,6 +617,8 @@ void write_json(const T& value, std::string& out) {
         write_string(value, out);
     } else if constexpr (std::is_same_v<T, bool>) {
         out += value ? "true" : "false";
+    } else if constexpr (std::is_same_v<T, Number>) {
+        out += value.text;
     } else if constexpr (std::is_integral_v<T>) {
         char digits[24];
         auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);

@@ -12,8 +12,8 @@
 namespace corvane_bo_qr {
 
 struct QrOps {
-    std::optional<corvane_bo_core::Result<corvane_bo_json::Value>> dispatch(std::string_view op,
-                                                                          std::string_view payload) const;
+    std::optional<corvane_bo_core::Outcome> dispatch(std::string_view op,
+                                                     std::string_view payload) const;
     std::span<const corvane_bo_core::OpInfo> operations() const;
 };
 

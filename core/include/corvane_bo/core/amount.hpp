@@ -1,0 +1,40 @@
+// Amounts of money cross between JSON and exact decimals here, and only here: read from a JSON number
+// or a numeric string, checked before they are sent, and written back out normalized.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "corvane_bo/core/decimal.hpp"
+#include "corvane_bo/core/error.hpp"
+#include "corvane_bo/json/record.hpp"
+
+namespace corvane_bo_core::amount {
+
+// A JSON number's exact text or a string's trimmed content read as an amount, not normalized. The
+// failure is the plain message ("expected a number, got null", "invalid amount `x`: ...").
+std::expected<Decimal, std::string> from_value(const corvane_bo_json::Value& value);
+
+// The normalized amount as a JSON string: 10.50 is written "10.5".
+void serialize(const Decimal& amount, std::string& out);
+
+// An amount the bank may be sent: positive, at most two places; returns it normalized.
+Result<Decimal> validate(std::string_view field, const Decimal& amount);
+
+// The normalized amount as a JSON number, for request bodies.
+Result<corvane_bo_json::Number> to_json_number(const Decimal& amount);
+
+// Field codecs for record tables: a required amount, and an optional one where null means absent.
+struct Required {
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, Decimal& out);
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, Decimal& out);
+    static void write(const Decimal& amount, std::string& out) { serialize(amount, out); }
+};
+
+struct Optional {
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, std::optional<Decimal>& out);
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, std::optional<Decimal>& out);
+    static void write(const std::optional<Decimal>& amount, std::string& out);
+};
+
+}  // namespace corvane_bo_core::amount

@@ -1,0 +1,52 @@
+// The client configuration sent with every build call, and the one place request URLs are made.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "corvane_bo/json/record.hpp"
+
+namespace corvane_bo_core {
+
+enum class Environment { development, sandbox, production };
+
+// Default base URLs, indexed by environment. Development and sandbox share the test host.
+inline constexpr std::array<std::string_view, 3> default_base_urls = {
+    "https://qr-test.corvane.bo/desarrollo",
+    "https://qr-test.corvane.bo/sandbox",
+    "https://qr.corvane.bo",
+};
+
+struct Config {
+    std::string client_id;
+    std::optional<std::string> client_secret;
+    std::optional<std::string> basic_token;
+    Environment environment = Environment::sandbox;
+    std::optional<std::string> base_url;
+
+    // The base (the override, even when empty, or the environment's default) and the path joined
+    // with exactly one "/".
+    std::string url(std::string_view path) const;
+};
+
+}  // namespace corvane_bo_core
+
+template <>
+struct corvane_bo_json::Variants<corvane_bo_core::Environment> {
+    static constexpr std::array<std::string_view, 3> names = {"development", "sandbox", "production"};
+};
+
+template <>
+struct corvane_bo_json::Fields<corvane_bo_core::Config> {
+    using Config = corvane_bo_core::Config;
+    static constexpr std::string_view name = "Config";
+    static constexpr auto list = std::tuple{
+        field("client_id", &Config::client_id),
+        field("client_secret", &Config::client_secret),
+        field("basic_token", &Config::basic_token),
+        field("environment", &Config::environment, defaulted),
+        field("base_url", &Config::base_url),
+    };
+};

@@ -1,0 +1,74 @@
+// An API operation of the bank: a build stage that describes the HTTP request and a parse stage that
+// reads the response. The payload records of the two stages and the build-stage context live here.
+#pragma once
+
+#include <concepts>
+#include <optional>
+#include <string_view>
+
+#include "corvane_bo/core/config.hpp"
+#include "corvane_bo/core/error.hpp"
+#include "corvane_bo/core/http.hpp"
+#include "corvane_bo/core/token.hpp"
+#include "corvane_bo/json/record.hpp"
+
+namespace corvane_bo_core {
+
+// The context of one build stage: views of the call's configuration and token.
+struct Ctx {
+    const Config& config;
+    const AccessToken* token = nullptr;
+
+    // The five headers of every API request, or the validation error for a missing token.
+    Result<corvane_bo_json::TextMap> api_headers() const;
+};
+
+template <class Input>
+struct Build {
+    Config config;
+    std::optional<AccessToken> token;
+    Input input;
+};
+
+template <class Input>
+struct Parse {
+    Input input;
+    HttpResponse response;
+};
+
+template <class Op>
+concept Operation = requires(const Ctx& ctx, const typename Op::Input& input, const HttpResponse& response) {
+    { Op::name } -> std::convertible_to<std::string_view>;
+    { Op::request(ctx, input) } -> std::same_as<Result<HttpRequest>>;
+    { Op::parse(input, response) } -> std::same_as<Result<typename Op::Output>>;
+};
+
+// A local operation that runs in one stage on its input record.
+template <class H>
+concept Handler = requires(const typename H::Input& input) {
+    { H::name } -> std::convertible_to<std::string_view>;
+    { H::handle(input) } -> std::same_as<Result<typename H::Output>>;
+};
+
+}  // namespace corvane_bo_core
+
+template <class Input>
+struct corvane_bo_json::Fields<corvane_bo_core::Build<Input>> {
+    using Build = corvane_bo_core::Build<Input>;
+    static constexpr std::string_view name = "Build";
+    static constexpr auto list = std::tuple{
+        field("config", &Build::config),
+        field("token", &Build::token),
+        field("input", &Build::input),
+    };
+};
+
+template <class Input>
+struct corvane_bo_json::Fields<corvane_bo_core::Parse<Input>> {
+    using Parse = corvane_bo_core::Parse<Input>;
+    static constexpr std::string_view name = "Parse";
+    static constexpr auto list = std::tuple{
+        field("input", &Parse::input),
+        field("response", &Parse::response),
+    };
+};

@@ -1,0 +1,67 @@
+#include "corvane_bo/core/webhook.hpp"
+
+#include <algorithm>
+
+#include "corvane_bo/core/unicode.hpp"
+
+namespace corvane_bo_core {
+
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool starts_with_ascii_lower(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) { return ascii_lower(t) == p; });
+}
+
+bool header_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
+}  // namespace
+
+Result<void> WebhookTarget::validate() const {
+    const std::string_view trimmed_url = trim(url);
+    if (!starts_with_ascii_lower(trimmed_url, "https://") && !starts_with_ascii_lower(trimmed_url, "http://"))
+        return std::unexpected(Error::validation("webhook.url", "must be an http(s) URL"));
+    if (trim(key).empty()) return std::unexpected(Error::validation("webhook.key", "must not be empty"));
+    if (!std::ranges::all_of(key, header_name_char))
+        return std::unexpected(Error::validation("webhook.key", "must be a valid HTTP header name"));
+    if (trim(value).empty()) return std::unexpected(Error::validation("webhook.value", "must not be empty"));
+    return {};
+}
+
+Result<void> WebhookCall::authenticate() const { return webhook::authenticate(headers, key, value); }
+
+namespace webhook {
+
+bool equal_in_constant_time(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+        // Hide the accumulator from the optimiser so that it cannot stop the loop early.
+        asm volatile("" : "+r"(difference));
+    }
+    return difference == 0;
+}
+
+Result<void> authenticate(const corvane_bo_json::TextMap& headers, std::string_view name, std::string_view expected) {
+    if (expected.empty())
+        return std::unexpected(Error::validation("value", "expected webhook header value must not be empty"));
+    const auto entry = std::ranges::find_if(headers, [name](const auto& header) { return same_name(header.first, name); });
+    if (entry == headers.end())
+        return std::unexpected(Error::webhook_auth("missing `" + std::string(name) + "` header"));
+    if (!equal_in_constant_time(entry->second, expected))
+        return std::unexpected(Error::webhook_auth("`" + std::string(name) + "` header does not match"));
+    return {};
+}
+
+}  // namespace webhook
+}  // namespace corvane_bo_core

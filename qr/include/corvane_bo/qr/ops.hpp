@@ -1,0 +1,52 @@
+// The QR operations of the bank API, each a build stage and a parse stage over plain records.
+#pragma once
+
+#include <string_view>
+
+#include "corvane_bo/core/error.hpp"
+#include "corvane_bo/core/http.hpp"
+#include "corvane_bo/core/operation.hpp"
+#include "corvane_bo/qr/model.hpp"
+
+namespace corvane_bo_qr {
+
+using corvane_bo_core::Ctx;
+using corvane_bo_core::HttpRequest;
+using corvane_bo_core::HttpResponse;
+using corvane_bo_core::Result;
+
+// Asks the bank for a payment QR code for an amount in bolivianos.
+struct Generate {
+    static constexpr std::string_view name = "qr.generate";
+    using Input = GenerateQr;
+    using Output = GeneratedQr;
+
+    static Result<HttpRequest> request(const Ctx& ctx, const GenerateQr& input);
+    static Result<GeneratedQr> parse(const GenerateQr& input, const HttpResponse& response);
+};
+
+// Asks the bank for the current state of a QR payment.
+struct Verify {
+    static constexpr std::string_view name = "qr.verify";
+    using Input = VerifyQr;
+    using Output = QrStatusInfo;
+
+    static Result<HttpRequest> request(const Ctx& ctx, const VerifyQr& input);
+    static Result<QrStatusInfo> parse(const VerifyQr& input, const HttpResponse& response);
+};
+
+// Asks the bank to cancel a QR payment; always through the simple product.
+struct Cancel {
+    static constexpr std::string_view name = "qr.cancel";
+    using Input = CancelQr;
+    using Output = QrStatusInfo;
+
+    static Result<HttpRequest> request(const Ctx& ctx, const CancelQr& input);
+    static Result<QrStatusInfo> parse(const CancelQr& input, const HttpResponse& response);
+};
+
+static_assert(corvane_bo_core::Operation<Generate>);
+static_assert(corvane_bo_core::Operation<Verify>);
+static_assert(corvane_bo_core::Operation<Cancel>);
+
+}  // namespace corvane_bo_qr

@@ -1,0 +1,165 @@
+#include "corvane_bo/qr/ops.hpp"
+
+#include <algorithm>
+
+#include "corvane_bo/core/amount.hpp"
+#include "corvane_bo/core/envelope.hpp"
+#include "corvane_bo/core/unicode.hpp"
+#include "corvane_bo/core/validate.hpp"
+#include "corvane_bo/qr/wire.hpp"
+
+namespace corvane_bo_qr {
+
+namespace core = corvane_bo_core;
+namespace json = corvane_bo_json;
+using core::Error;
+
+namespace {
+
+// The bank stores references as signed 32-bit integers.
+constexpr std::uint64_t largest_reference = 2147483647;
+
+// The body of a generate request, in the bank's words.
+struct GenerateBody {
+    std::string glosa;
+    std::uint64_t idEstablecimiento = 0;
+    std::string_view moneda = "BOB";
+    json::Number monto;
+    std::string nombreEstablecimiento;
+    std::string_view numeroReferencia;
+    std::uint64_t vigencia = 0;
+    const core::WebhookTarget* webhook = nullptr;
+};
+
+struct WebhookTargetRef {
+    static void write(const core::WebhookTarget* target, std::string& out) { json::write_json(*target, out); }
+};
+
+bool letter_digit_or_space(char32_t cp) { return cp == U' ' || core::is_alphanumeric(cp); }
+
+Result<void> establishment_name_characters(std::string_view name) {
+    for (std::size_t at = 0; at < name.size();) {
+        const auto decoded = core::decode_utf8(name, at);
+        if (!letter_digit_or_space(decoded.cp))
+            return std::unexpected(Error::validation("establishment_name", "only letters, digits and spaces are allowed"));
+        at += decoded.length;
+    }
+    return {};
+}
+
+// Called once the reference is known to be all ASCII digits.
+Result<void> reference_fits_32_bits(std::string_view reference) {
+    const std::string_view significant = reference.substr(std::min(reference.find_first_not_of('0'), reference.size()));
+    std::uint64_t value = 0;
+    bool fits = significant.size() <= 10;
+    for (char digit : significant) {
+        if (!fits) break;
+        value = value * 10 + static_cast<std::uint64_t>(digit - '0');
+    }
+    if (!fits || value > largest_reference)
+        return std::unexpected(
+            Error::validation("reference", "must be at most 2147483647 (Corvane stores it as a 32-bit integer)"));
+    return {};
+}
+
+std::string path(QrKind kind, std::string_view suffix, std::string_view reference = {}) {
+    std::string out(base_path(kind));
+    out.append(suffix).append(reference);
+    return out;
+}
+
+}  // namespace
+
+}  // namespace corvane_bo_qr
+
+template <>
+struct corvane_bo_json::Fields<corvane_bo_qr::GenerateBody> {
+    using T = corvane_bo_qr::GenerateBody;
+    static constexpr std::string_view name = "GenerateBody";
+    static constexpr auto list = std::tuple{
+        field("glosa", &T::glosa),
+        field("idEstablecimiento", &T::idEstablecimiento),
+        field("moneda", &T::moneda),
+        field("monto", &T::monto),
+        field("nombreEstablecimiento", &T::nombreEstablecimiento),
+        field("numeroReferencia", &T::numeroReferencia),
+        field("vigencia", &T::vigencia),
+        field<corvane_bo_qr::WebhookTargetRef>("webhook", &T::webhook),
+    };
+};
+
+namespace corvane_bo_qr {
+
+Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
+    if (auto e = core::require_text("description", input.description); !e) return std::unexpected(e.error());
+    if (auto e = core::require_text("establishment_name", input.establishment_name); !e)
+        return std::unexpected(e.error());
+    if (auto e = establishment_name_characters(input.establishment_name); !e) return std::unexpected(e.error());
+    if (auto e = core::numeric_reference("reference", input.reference); !e) return std::unexpected(e.error());
+    if (auto e = reference_fits_32_bits(input.reference); !e) return std::unexpected(e.error());
+    auto amount = core::amount::validate("amount", input.amount);
+    if (!amount) return std::unexpected(amount.error());
+    if (auto e = core::positive("expires_in", input.expires_in); !e) return std::unexpected(e.error());
+    if (auto e = core::positive("establishment_id", input.establishment_id); !e) return std::unexpected(e.error());
+    if (!input.webhook) return std::unexpected(Error::validation("webhook", "is required by Corvane"));
+    if (auto e = input.webhook->validate(); !e) return std::unexpected(e.error());
+    auto monto = core::amount::to_json_number(*amount);
+    if (!monto) return std::unexpected(monto.error());
+
+    const GenerateBody body{
+        .glosa = std::string(core::trim(input.description)),
+        .idEstablecimiento = input.establishment_id,
+        .monto = std::move(*monto),
+        .nombreEstablecimiento = std::string(core::trim(input.establishment_name)),
+        .numeroReferencia = input.reference,
+        .vigencia = input.expires_in,
+        .webhook = &*input.webhook,
+    };
+    std::string url = ctx.config.url(path(input.kind, "/generate"));
+    auto headers = ctx.api_headers();
+    if (!headers) return std::unexpected(headers.error());
+    return HttpRequest{core::Method::POST, std::move(url), std::move(*headers), json::to_json_text(body)};
+}
+
+Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response) {
+    auto generated = core::SuccessData::open<wire::Generated>(response);
+    if (!generated) return std::unexpected(std::move(generated.error()));
+    return wire::into_qr(std::move(*generated), input.kind);
+}
+
+namespace {
+
+Result<HttpRequest> bodyless(const Ctx& ctx, core::Method method, QrKind kind, std::string_view suffix,
+                             std::string_view reference) {
+    if (auto e = core::numeric_reference("reference", reference); !e) return std::unexpected(e.error());
+    std::string url = ctx.config.url(path(kind, suffix, reference));
+    auto headers = ctx.api_headers();
+    if (!headers) return std::unexpected(headers.error());
+    return HttpRequest{method, std::move(url), std::move(*headers), std::nullopt};
+}
+
+Result<QrStatusInfo> status_info(const HttpResponse& response, QrKind kind) {
+    auto status = core::SuccessData::open<wire::Status>(response);
+    if (!status) return std::unexpected(std::move(status.error()));
+    return wire::into_info(std::move(*status), kind);
+}
+
+}  // namespace
+
+Result<HttpRequest> Verify::request(const Ctx& ctx, const VerifyQr& input) {
+    return bodyless(ctx, core::Method::GET, input.kind, "/verify/", input.reference);
+}
+
+Result<QrStatusInfo> Verify::parse(const VerifyQr& input, const HttpResponse& response) {
+    return status_info(response, input.kind);
+}
+
+Result<HttpRequest> Cancel::request(const Ctx& ctx, const CancelQr& input) {
+    return bodyless(ctx, core::Method::POST, QrKind::simple, "/cancel/", input.reference);
+}
+
+Result<QrStatusInfo> Cancel::parse(const CancelQr&, const HttpResponse& response) {
+    return status_info(response, QrKind::simple);
+}
+
+}  // namespace corvane_bo_qr

@@ -1,0 +1,56 @@
+#include "corvane_bo/qr/webhook.hpp"
+
+#include "corvane_bo/core/status.hpp"
+
+namespace corvane_bo_qr {
+
+namespace core = corvane_bo_core;
+using core::Error;
+using wire::non_empty;
+
+namespace {
+
+bool is_success_word(std::string_view code) {
+    constexpr std::string_view word = "success";
+    if (code.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char c = code[i] >= 'A' && code[i] <= 'Z' ? static_cast<char>(code[i] - 'A' + 'a') : code[i];
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+core::Result<PaymentNotification> ParseWebhook::handle(const core::WebhookCall& call) {
+    if (auto e = call.authenticate(); !e) return std::unexpected(std::move(e.error()));
+    auto decoded = corvane_bo_json::from_text<Wire>(call.body);
+    if (!decoded) return std::unexpected(Error::decode("invalid webhook payload: " + decoded.error().describe(call.body)));
+    Wire& body = *decoded;
+
+    const auto amount = body.monto ? body.monto : body.importe;
+    if (!amount) return std::unexpected(Error::decode("webhook payload has no `monto`/`importe`"));
+    auto code = non_empty(std::move(body.codigoRespuesta));
+    if (!code) code = non_empty(std::move(body.estado));
+    if (!code) return std::unexpected(Error::decode("webhook payload has no `codigoRespuesta`/`estado`"));
+
+    const PaymentStatus status = is_success_word(*code) ? PaymentStatus::paid : core::SpanishQr::map(*code);
+    auto payer_bank = body.bancoOrigen ? wire::into_bank(std::move(*body.bancoOrigen)) : std::nullopt;
+    auto transaction_at = non_empty(std::move(body.fechaHoraTransaccion));
+    if (!transaction_at && payer_bank) transaction_at = payer_bank->transaction_date;
+
+    return PaymentNotification{
+        .reference = std::move(body.numeroReferencia),
+        .amount = *amount,
+        .currency = non_empty(std::move(body.moneda)),
+        .status = status,
+        .response_code = std::move(*code),
+        .response_detail = non_empty(std::move(body.detalleRespuesta)),
+        .transaction_at = std::move(transaction_at),
+        .payer = body.clienteOrigen ? wire::into_payer(std::move(*body.clienteOrigen)) : std::nullopt,
+        .payer_bank = std::move(payer_bank),
+        .success = status == PaymentStatus::paid,
+    };
+}
+
+}  // namespace corvane_bo_qr
