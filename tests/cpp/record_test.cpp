@@ -1,0 +1,171 @@
+// Record mapping: one field table read from text (failures placed) and from a decoded value (failures
+// without place), in object and array form, and written back with keys in byte order.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "corvane_bo/json/record.hpp"
+
+namespace json = corvane_bo_json;
+
+namespace {
+
+enum class Size { small, large, huge };
+
+struct Inner {
+    std::string id;
+    std::optional<std::string> note;
+};
+
+struct Sample {
+    Size size = Size::small;
+    std::string name;
+    std::uint16_t port = 0;
+    std::int64_t offset = 0;
+    std::optional<Inner> inner;
+    std::optional<bool> flag;
+    std::uint64_t count = 7;
+};
+
+}  // namespace
+
+template <>
+struct corvane_bo_json::Variants<Size> {
+    static constexpr std::array<std::string_view, 3> names = {"small", "large", "huge"};
+};
+
+template <>
+struct corvane_bo_json::Fields<Inner> {
+    static constexpr std::string_view name = "Inner";
+    static constexpr auto list = std::tuple{field("id", &Inner::id).also("ident"), field("note", &Inner::note)};
+};
+
+template <>
+struct corvane_bo_json::Fields<Sample> {
+    static constexpr std::string_view name = "Sample";
+    static constexpr auto list = std::tuple{
+        field("size", &Sample::size, defaulted), field("name", &Sample::name),
+        field("port", &Sample::port),           field("offset", &Sample::offset),
+        field("inner", &Sample::inner),         field("flag", &Sample::flag),
+        field("count", &Sample::count, defaulted),
+    };
+};
+
+namespace {
+
+std::string from_text(std::string_view text) {
+    auto sample = json::from_text<Sample>(text);
+    return sample ? json::to_json_text(*sample) : sample.error().describe(text);
+}
+
+std::string from_value(std::string_view text) {
+    auto value = json::parse(text);
+    if (!value) return "not JSON";
+    auto sample = json::from_value<Sample>(std::move(*value));
+    return sample ? json::to_json_text(*sample) : sample.error().describe(text);
+}
+
+struct Case {
+    std::string_view text;
+    std::string_view from_text;
+    std::string_view from_value;
+};
+
+class Mapping : public testing::TestWithParam<Case> {};
+
+TEST_P(Mapping, FromTextAndFromValue) {
+    EXPECT_EQ(from_text(GetParam().text), GetParam().from_text) << GetParam().text;
+    EXPECT_EQ(from_value(GetParam().text), GetParam().from_value) << GetParam().text;
+}
+
+constexpr std::string_view written =
+    R"({"count":7,"flag":null,"inner":{"id":"i","note":null},"name":"n","offset":-5,"port":80,"size":"large"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, Mapping,
+    testing::Values(
+        // Both forms read the same record; defaults fill in, unknown keys are skipped, escapes in keys count.
+        Case{R"({"size":"large","name":"n","port":80,"offset":-5,"inner":{"ident":"i"},"x":[{}]})", written, written},
+        Case{R"(["large","n",80,-5,{"id":"i"},null])", written, written},
+        Case{R"({"\u006eame":"n","port":80,"offset":-5,"inner":["i",null],"size":"large","flag":null})", written,
+             written},
+        // Missing and duplicate fields, placed after the brace and after the repeated key.
+        Case{R"({"name":"n"})", "missing field `port` at line 1 column 12", "missing field `port`"},
+        Case{"{\"name\":\"n\",\n \"name\" : 1}", "duplicate field `name` at line 2 column 8",
+             "invalid type: number, expected a string"},
+        Case{R"({"name":"n","port":1,"offset":1,"inner":{"id":"a","ident":"b"}})",
+             "duplicate field `id` at line 1 column 57", "duplicate field `id`"},
+        Case{R"({"name":"n","port":1,"offset":1,"inner":{}})", "missing field `id` at line 1 column 42",
+             "missing field `id`"},
+        // Wrong types, placed after a scalar and before a container.
+        Case{R"({"name":5})", "invalid type: integer `5`, expected a string at line 1 column 9",
+             "invalid type: number, expected a string"},
+        Case{R"({"name":-0.5e1})", "invalid type: number, expected a string at line 1 column 14",
+             "invalid type: number, expected a string"},
+        Case{R"({"name":"n","port":"a\tb\u0000"})", "invalid type: string \"a\\tb\\0\", expected u16 at line 1 column 31",
+             "invalid type: string \"a\\tb\\0\", expected u16"},
+        Case{R"({"name":"n","port":[1]})", "invalid type: sequence, expected u16 at line 1 column 19",
+             "invalid type: sequence, expected u16"},
+        Case{R"({"name":"n","port":1,"offset":1,"inner":true})",
+             "invalid type: boolean `true`, expected struct Inner at line 1 column 44",
+             "invalid type: boolean `true`, expected struct Inner"},
+        Case{R"({"name":"n","port":1,"offset":1,"flag":{}})", "invalid type: map, expected a boolean at line 1 column 39",
+             "invalid type: map, expected a boolean"},
+        // Integers out of range, and numbers that are not integers.
+        Case{R"({"name":"n","port":70000})", "invalid value: integer `70000`, expected u16 at line 1 column 24",
+             "invalid value: integer `70000`, expected u16"},
+        Case{R"({"name":"n","port":-1})", "invalid value: integer `-1`, expected u16 at line 1 column 21",
+             "invalid value: integer `-1`, expected u16"},
+        Case{R"({"name":"n","port":1,"offset":9223372036854775808})",
+             "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 49",
+             "invalid value: integer `9223372036854775808`, expected i64"},
+        Case{R"({"name":"n","port":1e3})", "invalid type: floating point `1000`, expected u16 at line 1 column 22",
+             "invalid type: floating point `1000`, expected u16"},
+        Case{R"({"name":"n","port":18446744073709551616})",
+             "invalid type: floating point `18446744073709552000`, expected u16 at line 1 column 39",
+             "invalid type: floating point `18446744073709552000`, expected u16"},
+        Case{R"({"name":"n","port":-0})", "invalid type: floating point `-0`, expected u16 at line 1 column 21",
+             "missing field `offset`"},
+        Case{R"({"name":"n","port":0.000015})", "invalid type: floating point `0.000015`, expected u16 at line 1 column 27",
+             "invalid type: floating point `0.000015`, expected u16"},
+        Case{R"({"name":"n","port":1e400})", "number out of range at line 1 column 24", "number out of range"},
+        // Enumerations: only a string naming a variant.
+        Case{R"({"size":"Large"})", "unknown variant `Large`, expected one of `small`, `large`, `huge` at line 1 column 15",
+             "unknown variant `Large`, expected one of `small`, `large`, `huge`"},
+        Case{R"({"size":null})", "expected value at line 1 column 9", "invalid type: null, expected a string"},
+        // Array form: too short, too long.
+        Case{R"([])", "invalid length 1, expected struct Sample with 7 elements at line 1 column 2",
+             "invalid length 1, expected struct Sample with 7 elements"},
+        Case{R"(["huge","n",1,2])", "invalid length 4, expected struct Sample with 7 elements at line 1 column 16",
+             "invalid length 4, expected struct Sample with 7 elements"},
+        Case{R"(["huge","n",1,2,null,null,3,4])", "trailing characters at line 1 column 29",
+             "invalid length 8, expected fewer elements in array"},
+        Case{R"([1])", "expected value at line 1 column 2",
+             "invalid type: number, expected a string"},
+        // Other whole values.
+        Case{"\"n\"", "invalid type: string \"n\", expected struct Sample at line 1 column 3",
+             "invalid type: string \"n\", expected struct Sample"},
+        Case{"null", "invalid type: null, expected struct Sample at line 1 column 4",
+             "invalid type: null, expected struct Sample"}));
+
+TEST(Mapping, TheFirstFailureInReadingOrderWins) {
+    // A record failure met before a syntax failure is the one reported, as a streaming reader sees it.
+    EXPECT_EQ(from_text(R"({"name":1, !!!)"), "invalid type: integer `1`, expected a string at line 1 column 9");
+    EXPECT_EQ(from_text(R"({"name":"a","name" !!!)"), "duplicate field `name` at line 1 column 19");
+    // ... and a syntax failure inside a skipped value comes before a missing field.
+    EXPECT_EQ(from_text(R"({"x":[1,]})"), "expected value at line 1 column 9");
+    // Multi-byte characters count as their bytes in the column.
+    EXPECT_EQ(from_text("{\"x\":\"日本\",\n\"ñ\":1,\"name\":true}"),
+              "invalid type: boolean `true`, expected a string at line 2 column 18");
+}
+
+TEST(Mapping, WritingPutsKeysInByteOrderAndAbsentFieldsAsNull) {
+    Sample sample{Size::huge, "q\"\n", 1, -2, Inner{"é", "x"}, true, 3};
+    EXPECT_EQ(json::to_json_text(sample),
+              R"({"count":3,"flag":true,"inner":{"id":"é","note":"x"},"name":"q\"\n","offset":-2,"port":1,"size":"huge"})");
+}
+
+}  // namespace
