@@ -1,0 +1,86 @@
+"""Client for a bank network's QR payment API.
+
+The protocol logic runs in the native engine ``corvane_bo.qr._native``
+(``call(op, payload) -> answer``, JSON in and out); this package sends the
+requests the engine describes and turns its answers into typed results and
+exceptions.
+
+    from corvane_bo.qr import Client, Config, AccessToken, WebhookTarget
+
+    client = Client(Config(client_id="..."), AccessToken("...", expires_at=...))
+    qr = client.generate("25.50", "1001", "Order 1001", establishment_id=7,
+                         establishment_name="Tienda", expires_in=900,
+                         webhook=WebhookTarget("https://shop.example/hook", "X-Hook", "s3cret"))
+    client.verify(qr.reference)
+
+The extension is imported on first use, so ``corvane_bo.qr.sandbox`` and the
+records work without it.
+"""
+
+from .client import Client, NativeCall, OpInfo, describe
+from .errors import (
+    AmbiguousError,
+    ApiError,
+    ApiFieldError,
+    AuthenticationError,
+    DecodeError,
+    ProtocolError,
+    QrError,
+    TransportError,
+    ValidationError,
+    WebhookAuthError,
+)
+from .models import (
+    AccessToken,
+    Amount,
+    Config,
+    Environment,
+    GeneratedQr,
+    GenerateQr,
+    Payer,
+    PayerBank,
+    PaymentNotification,
+    PaymentStatus,
+    QrKind,
+    QrStatusInfo,
+    WebhookTarget,
+)
+from .retry import RetryPolicy
+from .transport import HttpRequest, Response, Transport, UrllibTransport
+from .webhook import parse_webhook
+
+__all__ = [
+    "AccessToken",
+    "AmbiguousError",
+    "Amount",
+    "ApiError",
+    "ApiFieldError",
+    "AuthenticationError",
+    "Client",
+    "Config",
+    "DecodeError",
+    "Environment",
+    "GenerateQr",
+    "GeneratedQr",
+    "HttpRequest",
+    "NativeCall",
+    "OpInfo",
+    "Payer",
+    "PayerBank",
+    "PaymentNotification",
+    "PaymentStatus",
+    "ProtocolError",
+    "QrError",
+    "QrKind",
+    "QrStatusInfo",
+    "Response",
+    "RetryPolicy",
+    "Transport",
+    "TransportError",
+    "UrllibTransport",
+    "ValidationError",
+    "WebhookAuthError",
+    "WebhookTarget",
+    "describe",
+    "parse_webhook",
+]

@@ -1,0 +1,220 @@
+"""Exceptions raised by the QR client.
+
+Every failure answered by the engine maps to one exception class by its
+``kind``; the exception's text is the answer's message, unchanged, so
+``str(exc)`` is what the engine (or the bank) said.  Two classes belong to
+this layer only: :class:`TransportError` for a request that could not be
+exchanged with the bank, and :class:`AmbiguousError`, which the client also
+raises when a non-idempotent request may or may not have reached the bank.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+__all__ = [
+    "AmbiguousError",
+    "ApiError",
+    "ApiFieldError",
+    "AuthenticationError",
+    "DecodeError",
+    "ProtocolError",
+    "QrError",
+    "TransportError",
+    "ValidationError",
+    "WebhookAuthError",
+    "error_from_answer",
+]
+
+
+@dataclass(frozen=True)
+class ApiFieldError:
+    """One field-level complaint reported by the bank."""
+
+    message: str
+    field: str | None = None
+    code: str | None = None
+
+
+class QrError(Exception):
+    """Base class of every error raised by this package."""
+
+    kind: str = "unknown"
+
+    def __init__(self, message: str, *details: object) -> None:
+        # Every constructor argument goes to args so that pickling (process
+        # pools, task queues) rebuilds the same exception.
+        super().__init__(message, *details)
+        self.message = message
+
+    @property
+    def retryable(self) -> bool:
+        """Whether sending the same request again may succeed."""
+        return False
+
+    def __str__(self) -> str:
+        return self.message
+
+
+class ValidationError(QrError):
+    """An input was refused before any request was sent."""
+
+    kind = "validation"
+
+    def __init__(self, message: str, field: str) -> None:
+        super().__init__(message, field)
+        self.field = field
+
+
+class AuthenticationError(QrError):
+    """The bank refused the credentials (HTTP 401 or 403)."""
+
+    kind = "authentication"
+
+    def __init__(self, message: str, status: int) -> None:
+        super().__init__(message, status)
+        self.status = status
+
+
+class ApiError(QrError):
+    """The bank answered with a failure."""
+
+    kind = "api"
+
+    def __init__(
+        self,
+        message: str,
+        status: int,
+        errors: Sequence[ApiFieldError] = (),
+        retryable: bool = False,
+    ) -> None:
+        super().__init__(message, status, tuple(errors), retryable)
+        self.status = status
+        self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+        self._retryable = retryable
+
+    @property
+    def retryable(self) -> bool:
+        return self._retryable
+
+
+class AmbiguousError(QrError):
+    """The outcome of a request is unknown.
+
+    Raised when a request that must not be repeated blindly (generate,
+    cancel) failed in transit after it may have reached the bank: verify the
+    reference before trying again.
+    """
+
+    kind = "ambiguous"
+
+    def __init__(self, message: str, errors: Sequence[ApiFieldError] = ()) -> None:
+        super().__init__(message, tuple(errors))
+        self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+
+
+class DecodeError(QrError):
+    """A response or notification body could not be read as expected."""
+
+    kind = "decode"
+
+
+class WebhookAuthError(QrError):
+    """A notification did not carry the agreed header and value."""
+
+    kind = "webhook_auth"
+
+
+class ProtocolError(QrError):
+    """The engine refused a call ("ffi" answers) or answered something unreadable.
+
+    This points at a fault in this package or in the engine, not at the
+    merchant's input or the bank.
+    """
+
+    kind = "ffi"
+
+
+class TransportError(QrError):
+    """The request could not be exchanged with the bank (connection, timeout).
+
+    The underlying exception is chained as ``__cause__``.
+    """
+
+    kind = "transport"
+
+    @property
+    def retryable(self) -> bool:
+        return True
+
+
+def _text(obj: Mapping[str, Any], key: str) -> str:
+    value = obj.get(key)
+    if not isinstance(value, str):
+        raise ProtocolError(f"error answer has no text `{key}`")
+    return value
+
+
+def _status(obj: Mapping[str, Any]) -> int:
+    value = obj.get("status")
+    if not isinstance(value, int) or isinstance(value, bool):
+        raise ProtocolError("error answer has no integer `status`")
+    return value
+
+
+def _optional_text(obj: Mapping[str, Any], key: str) -> str | None:
+    value = obj.get(key)
+    return value if isinstance(value, str) else None
+
+
+def _field_errors(obj: Mapping[str, Any]) -> tuple[ApiFieldError, ...]:
+    items = obj.get("errors") or []
+    if not isinstance(items, list):
+        raise ProtocolError("error answer has a malformed `errors` list")
+    out = []
+    for item in items:
+        if not isinstance(item, dict):
+            raise ProtocolError("error answer has a malformed field error")
+        out.append(
+            ApiFieldError(
+                message=_text(item, "message"),
+                field=_optional_text(item, "field"),
+                code=_optional_text(item, "code"),
+            )
+        )
+    return tuple(out)
+
+
+def error_from_answer(error: Any) -> QrError:
+    """Build the exception for the ``error`` object of a failed answer."""
+    if not isinstance(error, dict):
+        return ProtocolError("failed answer carries no error object")
+    kind = error.get("kind")
+    message = error.get("message")
+    if not isinstance(message, str):
+        # An error whose own encoding failed is answered as a bare {"kind": "ffi"}.
+        message = f"engine reported a `{kind}` error without a message"
+    if kind == "validation":
+        return ValidationError(message, field=_text(error, "field"))
+    if kind == "authentication":
+        return AuthenticationError(message, status=_status(error))
+    if kind == "api":
+        return ApiError(
+            message,
+            status=_status(error),
+            errors=_field_errors(error),
+            retryable=error.get("retryable") is True,
+        )
+    if kind == "ambiguous":
+        return AmbiguousError(message, errors=_field_errors(error))
+    if kind == "decode":
+        return DecodeError(message)
+    if kind == "webhook_auth":
+        return WebhookAuthError(message)
+    if kind == "ffi":
+        return ProtocolError(message)
+    unknown = QrError(message)
+    unknown.kind = str(kind)
+    return unknown

@@ -1,0 +1,393 @@
+"""Client behaviour against a scripted engine and transport: payloads, error mapping, retries."""
+
+from __future__ import annotations
+
+import io
+import json
+import pickle
+import socket
+import urllib.error
+from decimal import Decimal
+from email.message import Message
+from typing import Any
+
+import pytest
+
+from corvane_bo.qr import (
+    AccessToken,
+    AmbiguousError,
+    ApiError,
+    ApiFieldError,
+    AuthenticationError,
+    Client,
+    Config,
+    DecodeError,
+    PaymentStatus,
+    ProtocolError,
+    QrError,
+    QrKind,
+    Response,
+    RetryPolicy,
+    TransportError,
+    ValidationError,
+    WebhookAuthError,
+    WebhookTarget,
+    parse_webhook,
+)
+from corvane_bo.qr.client import invoke
+
+DESCRIBE = [
+    {"idempotent": False, "kind": "operation", "name": "qr.generate"},
+    {"idempotent": True, "kind": "operation", "name": "qr.verify"},
+    {"idempotent": False, "kind": "operation", "name": "qr.cancel"},
+    {"kind": "handler", "name": "qr.webhook.parse"},
+]
+
+STATUS_VALUE = {
+    "amount": "10.5", "currency": "BOB", "kind": "simple", "merchant_reference": None,
+    "message": "QR pagado", "payer": {"account_number": None, "document_id": "77", "name": "Ana"},
+    "payer_bank": None, "raw_status": " PAGADO ", "reference": "42", "status": "paid",
+}
+GENERATED_VALUE = {
+    "amount": "0.3", "currency": "BOB", "expires_at": None, "kind": "mld",
+    "merchant_reference": "42", "qr_image_base64": "iVBORw0KGgo=", "raw_status": "PENDIENTE",
+    "reference": "42", "status": "pending",
+}
+HOOK = WebhookTarget("https://shop.example/hook", "X-Hook", "s3cret")
+
+
+def ok(value: Any) -> str:
+    return json.dumps({"ok": True, "value": value})
+
+
+def fail(**error: Any) -> str:
+    return json.dumps({"error": {"retryable": False, **error}, "ok": False})
+
+
+class FakeEngine:
+    """Answers like the engine: a fixed request for builds, status-driven parses."""
+
+    def __init__(self, describe: list[dict[str, Any]] = DESCRIBE, timeout: int | None = None,
+                 result: Any = None) -> None:
+        self.result = result
+        self.describe = [dict(d, timeout_secs=timeout) if timeout and d["kind"] == "operation" else d
+                         for d in describe]
+        self.calls: list[tuple[str, Any]] = []
+
+    def __call__(self, op: str, payload: str) -> str:
+        self.calls.append((op, json.loads(payload) if payload else None))
+        if op == "describe":
+            return ok(self.describe)
+        if op.endswith(".build"):
+            return ok({"method": "GET", "url": "https://bank.test/x", "body": None,
+                       "headers": {"Authorization": "Bearer t"}})
+        status = json.loads(payload)["response"]["status"]
+        if 200 <= status < 300:
+            if self.result is not None:
+                return ok(self.result)
+            return ok(GENERATED_VALUE if op.startswith("qr.generate") else STATUS_VALUE)
+        if status in (401, 403):
+            return fail(kind="authentication", message="denied", status=status)
+        retryable = status in (408, 429) or status >= 500
+        return json.dumps({"error": {"errors": [], "kind": "api", "message": f"HTTP {status}",
+                                     "retryable": retryable, "status": status}, "ok": False})
+
+    def ops(self) -> list[str]:
+        return [op for op, _ in self.calls]
+
+
+class Script:
+    """A transport that plays back statuses, responses or exceptions, counting attempts."""
+
+    def __init__(self, *steps: Any) -> None:
+        self.steps = list(steps)
+        self.requests: list[Any] = []
+
+    def __call__(self, request: Any) -> Any:
+        self.requests.append(request)
+        step = self.steps.pop(0) if len(self.steps) > 1 else self.steps[0]
+        if isinstance(step, BaseException):
+            raise step
+        if isinstance(step, int):
+            return (step, "{}")
+        return step
+
+
+def make(transport: Any, engine: FakeEngine | None = None, **kw: Any) -> tuple[Client, FakeEngine, list[float]]:
+    engine = engine or FakeEngine()
+    sleeps: list[float] = []
+    client = Client(Config("cid"), AccessToken("tok", expires_at=1), transport,
+                    sleep=sleeps.append, rng=lambda: 0.5, call=engine, **kw)
+    return client, engine, sleeps
+
+
+# --- error mapping ---------------------------------------------------------------
+
+
+@pytest.mark.parametrize("answer, cls, attrs", [
+    (fail(kind="validation", field="token", message="an access token is required for this operation"),
+     ValidationError, {"field": "token", "retryable": False}),
+    (fail(kind="authentication", status=403, message="Forbidden: bad client"),
+     AuthenticationError, {"status": 403}),
+    (json.dumps({"error": {"errors": [{"code": None, "field": "monto", "message": "too big"}],
+                           "kind": "api", "message": "rejected", "retryable": True, "status": 503},
+                 "ok": False}),
+     ApiError, {"status": 503, "retryable": True, "errors": (ApiFieldError("too big", "monto"),)}),
+    (fail(kind="api", status=400, message="", errors=[]), ApiError, {"retryable": False}),
+    (fail(kind="ambiguous", message="who knows", errors=[]), AmbiguousError, {"errors": ()}),
+    (fail(kind="decode", message="response has no `data` field"), DecodeError, {}),
+    (fail(kind="webhook_auth", message="`X-Hook` header does not match"), WebhookAuthError, {}),
+    (fail(kind="ffi", message="unknown operation `qr.nope`"), ProtocolError, {}),
+])
+def test_error_answers_map_to_exceptions_with_message_unchanged(answer: str, cls: type, attrs: dict[str, Any]) -> None:
+    with pytest.raises(cls) as info:
+        invoke(lambda op, payload: answer, "qr.x", {})
+    message = json.loads(answer)["error"]["message"]
+    assert str(info.value) == message and info.value.message == message
+    for name, value in attrs.items():
+        assert getattr(info.value, name) == value
+    assert isinstance(info.value, QrError)
+    copy = pickle.loads(pickle.dumps(info.value))  # e.g. raised in a worker process
+    assert type(copy) is cls and str(copy) == message
+    assert all(getattr(copy, name) == value for name, value in attrs.items())
+
+
+@pytest.mark.parametrize("answer", ["", "not json", "[]", '{"ok":true}', '{"ok":"yes","value":1}',
+                                    '{"error":{"kind":"validation","message":"m"},"ok":false}'])
+def test_unreadable_answers_are_protocol_errors(answer: str) -> None:
+    with pytest.raises(ProtocolError):
+        invoke(lambda op, payload: answer, "qr.x", {})
+
+
+def test_unknown_error_kind_keeps_its_kind() -> None:
+    with pytest.raises(QrError) as info:
+        invoke(lambda op, payload: fail(kind="quota", message="slow down"), "x", {})
+    assert (info.value.kind, str(info.value)) == ("quota", "slow down")
+
+
+# --- payloads and amounts -------------------------------------------------------
+
+
+def test_generate_sends_decimal_text_and_reads_decimal_result() -> None:
+    client, engine, _ = make(Script(200))
+    qr = client.generate(Decimal("0.1") + Decimal("0.2"), 42, "Order", establishment_id=7,
+                         establishment_name="Tienda", expires_in=60, webhook=HOOK, kind="mld")
+    build = dict(engine.calls)["qr.generate.build"]
+    assert build["input"]["amount"] == "0.3" and build["input"]["reference"] == "42"
+    assert build["input"]["kind"] == "mld" and build["input"]["webhook"]["value"] == "s3cret"
+    assert build["token"]["access_token"] == "tok" and build["config"]["environment"] == "sandbox"
+    assert dict(engine.calls)["qr.generate.parse"]["input"] == build["input"]
+    assert qr.amount == Decimal("0.3") and isinstance(qr.amount, Decimal)
+    assert qr.status is PaymentStatus.PENDING and qr.kind is QrKind.MLD
+    assert qr.png().startswith(b"\x89PNG")
+
+
+@pytest.mark.parametrize("amount, text", [
+    (25, "25"), ("  1_000.50 ", "  1_000.50 "), (Decimal("1E+2"), "1E+2"),
+    (Decimal("12345678901234567890.12"), "12345678901234567890.12"),
+])
+def test_amounts_reach_the_engine_as_their_exact_text(amount: Any, text: str) -> None:
+    client, engine, _ = make(Script(200))
+    client.generate(amount, "1", "d", establishment_id=1, establishment_name="n", expires_in=1, webhook=HOOK)
+    assert dict(engine.calls)["qr.generate.build"]["input"]["amount"] == text
+
+
+@pytest.mark.parametrize("amount, error", [(0.3, TypeError), (True, TypeError), (Decimal("NaN"), ValueError),
+                                           (Decimal("-Infinity"), ValueError), (None, TypeError)])
+def test_unsafe_amounts_are_refused_before_any_call(amount: Any, error: type) -> None:
+    client, engine, _ = make(Script(200))
+    with pytest.raises(error):
+        client.generate(amount, "1", "d", establishment_id=1, establishment_name="n", expires_in=1, webhook=HOOK)
+    assert engine.calls == []
+
+
+def test_status_result_and_parse_payload() -> None:
+    transport = Script(Response(200, "body text", {}))
+    client, engine, _ = make(transport)
+    info = client.verify("0042", kind=QrKind.SIMPLE)
+    parse = dict(engine.calls)["qr.verify.parse"]
+    assert parse == {"input": {"kind": "simple", "reference": "0042"},
+                     "response": {"status": 200, "body": "body text"}}
+    assert info.paid and info.amount == Decimal("10.5") and info.raw_status == " PAGADO "
+    assert info.payer is not None and info.payer.document_id == "77" and info.payer_bank is None
+
+
+class Reply:
+    status = 200
+    body = "sí".encode()
+
+
+def http_error(status: int) -> urllib.error.HTTPError:
+    return urllib.error.HTTPError("https://bank.test/x", status, "x", Message(), io.BytesIO("sí".encode()))
+
+
+@pytest.mark.parametrize("reply, status", [(Reply(), 200), ((200, "sí".encode()), 200), (http_error(404), 404)])
+def test_transport_results_reach_the_parse_stage(reply: Any, status: int) -> None:
+    client, engine, _ = make(Script(reply))
+    try:
+        client.verify("5")
+    except ApiError:
+        pass
+    assert dict(engine.calls)["qr.verify.parse"]["response"] == {"status": status, "body": "sí"}
+
+
+def test_unknown_result_status_reads_as_unknown_and_malformed_result_is_protocol_error() -> None:
+    client, _, _ = make(Script(200), FakeEngine(result=dict(STATUS_VALUE, status="on_hold")))
+    assert client.verify("1").status is PaymentStatus.UNKNOWN
+    client, _, _ = make(Script(200), FakeEngine(result=dict(STATUS_VALUE, amount=10.5)))
+    with pytest.raises(ProtocolError):
+        client.verify("1")
+
+
+# --- retries ----------------------------------------------------------------------
+
+
+def test_verify_retries_retryable_statuses_until_success() -> None:
+    transport = Script(503, 429, 200)
+    client, engine, sleeps = make(transport)
+    assert client.verify("1").paid
+    assert len(transport.requests) == 3 and len(sleeps) == 2
+    assert engine.ops().count("qr.verify.build") == 1  # one request, sent three times
+
+
+@pytest.mark.parametrize("max_retries", [0, 1, 4])
+def test_verify_attempts_are_bounded(max_retries: int) -> None:
+    transport = Script(500)
+    client, _, sleeps = make(transport, max_retries=max_retries)
+    with pytest.raises(ApiError) as info:
+        client.verify("1")
+    assert info.value.retryable and info.value.status == 500
+    assert len(transport.requests) == 1 + max_retries and len(sleeps) == max_retries
+
+
+@pytest.mark.parametrize("status, error", [(400, ApiError), (404, ApiError), (401, AuthenticationError)])
+def test_non_retryable_failures_are_not_retried(status: int, error: type) -> None:
+    transport = Script(status)
+    client, _, sleeps = make(transport)
+    with pytest.raises(error):
+        client.verify("1")
+    assert len(transport.requests) == 1 and sleeps == []
+
+
+@pytest.mark.parametrize("op", ["generate", "cancel"])
+def test_non_idempotent_operations_are_never_retried(op: str) -> None:
+    transport = Script(503, 200)
+    client, _, sleeps = make(transport)
+    with pytest.raises(ApiError):
+        if op == "generate":
+            client.generate("1", "1", "d", establishment_id=1, establishment_name="n", expires_in=1, webhook=HOOK)
+        else:
+            client.cancel("1")
+    assert len(transport.requests) == 1 and sleeps == []
+
+
+def test_idempotency_comes_from_describe() -> None:
+    flipped = [dict(d, idempotent=d["name"] == "qr.generate") if d["kind"] == "operation" else d
+               for d in DESCRIBE]
+    transport = Script(503, 200)
+    client, _, _ = make(transport, FakeEngine(flipped))
+    client.generate("1", "1", "d", establishment_id=1, establishment_name="n", expires_in=1, webhook=HOOK)
+    assert len(transport.requests) == 2
+    transport = Script(503, 200)
+    client, _, _ = make(transport, FakeEngine(flipped))
+    with pytest.raises(ApiError):
+        client.verify("1")
+    assert len(transport.requests) == 1
+
+
+@pytest.mark.parametrize("failure", [
+    ConnectionResetError("reset"), TimeoutError("timed out"), socket.timeout("slow"),
+    urllib.error.URLError(ConnectionRefusedError(111, "refused")),
+])
+def test_verify_retries_connection_failures(failure: OSError) -> None:
+    transport = Script(failure, failure, 200)
+    client, _, sleeps = make(transport)
+    assert client.verify("1").paid
+    assert len(transport.requests) == 3 and len(sleeps) == 2
+
+    transport = Script(failure)
+    client, _, _ = make(transport)
+    with pytest.raises(TransportError) as info:
+        client.verify("1")
+    assert info.value.__cause__ is failure and info.value.retryable
+    assert len(transport.requests) == 3
+
+
+@pytest.mark.parametrize("failure, error", [
+    (TimeoutError("timed out"), AmbiguousError),
+    (ConnectionResetError("reset"), AmbiguousError),
+    (urllib.error.URLError(ConnectionRefusedError(111, "refused")), TransportError),
+    (urllib.error.URLError(socket.gaierror(-2, "Name or service not known")), TransportError),
+])
+def test_generate_connection_failure_is_ambiguous_unless_never_sent(failure: OSError, error: type) -> None:
+    transport = Script(failure)
+    client, _, sleeps = make(transport)
+    with pytest.raises(error) as info:
+        client.generate("1", "1", "d", establishment_id=1, establishment_name="n", expires_in=1, webhook=HOOK)
+    assert info.value.__cause__ is failure
+    assert len(transport.requests) == 1 and sleeps == []
+
+
+def test_other_transport_exceptions_propagate_unretried() -> None:
+    transport = Script(ValueError("bad url"))
+    client, _, _ = make(transport)
+    with pytest.raises(ValueError):
+        client.verify("1")
+    assert len(transport.requests) == 1
+
+
+@pytest.mark.parametrize("retry_after, expected", [("7", 7.0), ("3600", 60.0), ("Wed, 21 Oct 2015 07:28:00 GMT", None),
+                                                   ("-1", None), (None, None)])
+def test_retry_after_is_honoured_and_capped(retry_after: str | None, expected: float | None) -> None:
+    headers = {} if retry_after is None else {"retry-after": retry_after}
+    transport = Script(Response(503, "", headers), 200)
+    client, _, sleeps = make(transport, retry=RetryPolicy(max_retries=1, base_delay=0.2))
+    client.verify("1")
+    (slept,) = sleeps
+    assert slept == pytest.approx(expected if expected is not None else 0.15)  # rng 0.5: 3/4 of 0.2
+
+
+def test_backoff_grows_exponentially_with_jitter_within_bounds() -> None:
+    policy = RetryPolicy(max_retries=6, base_delay=0.5, max_delay=4.0)
+    for retry, ceiling in enumerate([0.5, 1.0, 2.0, 4.0, 4.0]):
+        assert policy.delay(retry, rng=lambda: 0.0) == ceiling / 2
+        assert policy.delay(retry, rng=lambda: 0.999999) == pytest.approx(ceiling, rel=1e-5)
+    with pytest.raises(ValueError):
+        RetryPolicy(max_retries=-1)
+
+
+def test_describe_timeout_reaches_the_transport_and_is_read_once() -> None:
+    transport = Script(200)
+    client, engine, _ = make(transport, FakeEngine(timeout=12))
+    client.verify("1")
+    client.verify("2")
+    assert transport.requests[0].timeout == 12.0
+    assert engine.ops().count("describe") == 1
+
+
+# --- webhook ----------------------------------------------------------------------
+
+
+def test_parse_webhook_passes_headers_and_raw_body_through() -> None:
+    seen: list[Any] = []
+    value = {"amount": "150", "currency": "BOB", "payer": None, "payer_bank": None, "reference": "9",
+             "response_code": "PAGADO", "response_detail": None, "status": "paid", "success": True,
+             "transaction_at": None}
+
+    def call(op: str, payload: str) -> str:
+        seen.append((op, json.loads(payload)))
+        return ok(value)
+
+    message = Message()
+    message["x-hook"] = " s3cret"
+    message["Content-Type"] = "application/json"
+    raw = b'{"numeroReferencia":"9","monto":150.00}'
+    note = parse_webhook(message, raw, "X-Hook", "s3cret", call=call)
+    ((op, payload),) = seen
+    assert op == "qr.webhook.parse"
+    assert payload == {"headers": {"x-hook": " s3cret", "Content-Type": "application/json"},
+                       "body": raw.decode(), "key": "X-Hook", "value": "s3cret"}
+    assert note.success and note.amount == Decimal("150") and note.status is PaymentStatus.PAID
+
+    parse_webhook([("A", "1")], b"\xff{", "A", "1", call=call)
+    assert seen[-1][1]["body"] == "\ufffd{"  # undecodable bytes still reach the header check
