@@ -1,0 +1,142 @@
+// The Python module `corvane_bo.qr._native`: two str in, one str out. All logic lives in the core;
+// this shell only matches arguments, moves UTF-8 across and keeps C++ exceptions out of Python.
+#include <Python.h>
+
+#include <array>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "corvane_bo/core/ffi.hpp"
+#include "corvane_bo/qr/registry.hpp"
+
+namespace {
+
+constexpr std::array<const char*, 2> parameters = {"op", "payload"};
+constexpr const char* panic_attribute = "PanicException";
+
+// Fills `bound` in parameter order, reporting mismatches in the interpreter's own words and in the
+// order a Python `def call(op, payload)` would: keyword faults, then surplus, then missing.
+bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, 2>& bound) {
+    for (Py_ssize_t i = 0; i < nargs && i < 2; ++i) bound[i] = args[i];
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_Size(kwnames);
+    if (nkw < 0) return false;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* name = PyTuple_GetItem(kwnames, k);
+        if (name == nullptr) return false;
+        std::size_t slot = 0;
+        while (slot < parameters.size() && PyUnicode_CompareWithASCIIString(name, parameters[slot]) != 0) ++slot;
+        if (slot == parameters.size()) {
+            PyErr_Format(PyExc_TypeError, "call() got an unexpected keyword argument '%U'", name);
+            return false;
+        }
+        if (bound[slot] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "call() got multiple values for argument '%s'", parameters[slot]);
+            return false;
+        }
+        bound[slot] = args[nargs + k];
+    }
+    if (nargs > 2) {
+        PyErr_Format(PyExc_TypeError, "call() takes 2 positional arguments but %zd were given", nargs);
+        return false;
+    }
+    if (bound[0] == nullptr && bound[1] == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "call() missing 2 required positional arguments: 'op' and 'payload'");
+        return false;
+    }
+    for (std::size_t slot = 0; slot < parameters.size(); ++slot) {
+        if (bound[slot] == nullptr) {
+            PyErr_Format(PyExc_TypeError, "call() missing 1 required positional argument: '%s'", parameters[slot]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Borrows the UTF-8 text of a str argument; the view lives as long as the argument does.
+bool utf8(const char* parameter, PyObject* argument, std::string_view& text) {
+    if (!PyUnicode_Check(argument)) {
+        PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(argument)), "__qualname__");
+        if (type_name == nullptr) return false;
+        PyErr_Format(PyExc_TypeError, "argument '%s': '%S' object is not an instance of 'str'", parameter, type_name);
+        Py_DECREF(type_name);
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(argument, &size);
+    if (data == nullptr) return false;
+    text = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+// A fault that got past the core's own guard. The module keeps no state, so the panic type is found
+// on the module; when even that is impossible there is no honest way left to answer.
+PyObject* raise_panic(PyObject* module, const char* message) noexcept {
+    PyObject* type = PyObject_GetAttrString(module, panic_attribute);
+    if (type == nullptr || !PyExceptionClass_Check(type)) Py_FatalError("uncaught panic at ffi boundary");
+    PyErr_SetString(type, message);
+    Py_DECREF(type);
+    return nullptr;
+}
+
+PyObject* call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    std::array<PyObject*, 2> bound{};
+    if (!bind(args, nargs, kwnames, bound)) return nullptr;
+    std::array<std::string_view, 2> texts;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (!utf8(parameters[i], bound[i], texts[i])) return nullptr;
+    }
+    std::string answer;
+    try {
+        answer = corvane_bo_core::ffi::call(corvane_bo_qr::QrOps{}, texts[0], texts[1]);
+    } catch (const std::exception& fault) {
+        return raise_panic(module, fault.what());
+    } catch (...) {
+        return raise_panic(module, "unknown fault escaped the core");
+    }
+    return PyUnicode_FromStringAndSize(answer.data(), static_cast<Py_ssize_t>(answer.size()));
+}
+
+int exec(PyObject* module) noexcept {
+    static PyMethodDef methods[] = {
+        {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call)), METH_FASTCALL | METH_KEYWORDS,
+         "call(op, payload)\n--\n\nRuns a QR operation; `payload` and the result are JSON strings\n"
+         "(see `corvane_bo_core::ffi`)."},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    if (PyModule_AddFunctions(module, methods) < 0) return -1;
+    const std::string_view version = corvane_bo_core::ffi::core_version;
+    PyObject* version_text = PyUnicode_FromStringAndSize(version.data(), static_cast<Py_ssize_t>(version.size()));
+    if (version_text == nullptr) return -1;
+    const int added = PyModule_AddObjectRef(module, "__version__", version_text);
+    Py_DECREF(version_text);
+    if (added < 0) return -1;
+    if (PyModule_AddIntConstant(module, "PROTOCOL_VERSION", corvane_bo_core::ffi::protocol_version) < 0) return -1;
+    // Derived from BaseException so that `except Exception` in host code cannot swallow a core fault.
+    PyObject* panic = PyErr_NewException("corvane_bo.qr._native.PanicException", PyExc_BaseException, nullptr);
+    if (panic == nullptr) return -1;
+    const int panic_added = PyModule_AddObjectRef(module, panic_attribute, panic);
+    Py_DECREF(panic);
+    return panic_added;
+}
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__native() {
+    static PyModuleDef_Slot slots[] = {
+        {Py_mod_exec, reinterpret_cast<void*>(&exec)},
+        {0, nullptr},
+    };
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT,
+        "_native",
+        "",
+        0,
+        nullptr,
+        slots,
+        nullptr,
+        nullptr,
+        nullptr,
+    };
+    return PyModuleDef_Init(&def);
+}

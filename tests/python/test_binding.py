@@ -1,0 +1,111 @@
+"""The Python face of `_native`: argument matching, conversions, attributes and documentation."""
+
+import pytest
+
+from corvane_bo.qr import _native
+
+VERSION_ANSWER = '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'
+
+
+class Text(str):
+    pass
+
+
+class Outer:
+    class Inner:
+        pass
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs", "message"),
+    [
+        ((), {}, "call() missing 2 required positional arguments: 'op' and 'payload'"),
+        (("version",), {}, "call() missing 1 required positional argument: 'payload'"),
+        ((), {"payload": ""}, "call() missing 1 required positional argument: 'op'"),
+        ((), {"op": "version"}, "call() missing 1 required positional argument: 'payload'"),
+        (("version", "", ""), {}, "call() takes 2 positional arguments but 3 were given"),
+        (("a", "b", "c", "d"), {}, "call() takes 2 positional arguments but 4 were given"),
+        (("version", ""), {"x": 1}, "call() got an unexpected keyword argument 'x'"),
+        ((), {"Op": "version", "payload": ""}, "call() got an unexpected keyword argument 'Op'"),
+        (("version",), {"op": "version"}, "call() got multiple values for argument 'op'"),
+        (("version", ""), {"payload": ""}, "call() got multiple values for argument 'payload'"),
+        # Keyword faults win over a surplus of positionals, as for a Python function.
+        (("version", "", ""), {"op": "x"}, "call() got multiple values for argument 'op'"),
+        (("version", "", ""), {"x": 1}, "call() got an unexpected keyword argument 'x'"),
+        # Keywords are judged in the order given.
+        (("version", ""), {"x": 1, "op": "v"}, "call() got an unexpected keyword argument 'x'"),
+        (("version", ""), {"op": "v", "x": 1}, "call() got multiple values for argument 'op'"),
+        ((1, ""), {}, "argument 'op': 'int' object is not an instance of 'str'"),
+        (("version", None), {}, "argument 'payload': 'NoneType' object is not an instance of 'str'"),
+        (("version", b"{}"), {}, "argument 'payload': 'bytes' object is not an instance of 'str'"),
+        ((), {"payload": None, "op": 1}, "argument 'op': 'int' object is not an instance of 'str'"),
+        ((None, 1), {}, "argument 'op': 'NoneType' object is not an instance of 'str'"),
+        ((Outer.Inner(), ""), {}, "argument 'op': 'Outer.Inner' object is not an instance of 'str'"),
+    ],
+)
+def test_bad_arguments_raise_type_error(args, kwargs, message):
+    with pytest.raises(TypeError) as caught:
+        _native.call(*args, **kwargs)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs"),
+    [
+        (("version", ""), {}),
+        (("version",), {"payload": ""}),
+        ((), {"op": "version", "payload": ""}),
+        ((), {"payload": "", "op": "version"}),
+        ((Text("version"), Text("")), {}),
+    ],
+)
+def test_arguments_by_position_or_keyword(args, kwargs):
+    assert _native.call(*args, **kwargs) == VERSION_ANSWER
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs"),
+    [
+        (("\ud800", ""), {}),
+        (("version", "{\"x\":\"\udfff\"}"), {}),
+        ((), {"op": "version", "payload": "\udc80"}),
+    ],
+)
+def test_lone_surrogate_raises_unicode_encode_error(args, kwargs):
+    with pytest.raises(UnicodeEncodeError):
+        _native.call(*args, **kwargs)
+
+
+def test_non_ascii_survives_the_round_trip():
+    op = "opération ✓ 😀"
+    assert _native.call(op, "") == (
+        '{"error":{"kind":"ffi","message":"unknown operation `' + op + '`","retryable":false},"ok":false}'
+    )
+
+
+def test_attributes_are_added_in_order():
+    names = list(vars(_native))
+    start = names.index("call")
+    assert names[start : start + 3] == ["call", "__version__", "PROTOCOL_VERSION"]
+
+
+def test_attribute_values_and_types():
+    assert type(_native.__version__) is str and _native.__version__ == "0.1.0"
+    assert type(_native.PROTOCOL_VERSION) is int and _native.PROTOCOL_VERSION == 2
+    assert _native.__doc__ == ""
+    assert type(_native.call).__name__ == "builtin_function_or_method"
+    assert _native.call.__self__ is _native
+
+
+def test_call_documentation():
+    assert _native.call.__text_signature__ == "(op, payload)"
+    assert _native.call.__doc__ == (
+        "Runs a QR operation; `payload` and the result are JSON strings\n(see `corvane_bo_core::ffi`)."
+    )
+
+
+def test_panic_type_escapes_ordinary_handlers():
+    panic = _native.PanicException
+    assert panic.__module__ == "corvane_bo.qr._native" and panic.__name__ == "PanicException"
+    # A core fault must not be swallowed by `except Exception`.
+    assert issubclass(panic, BaseException) and not issubclass(panic, Exception)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the tests need on a fresh Debian machine, then runs every test: the C++ suites
+# (also under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer), the differential checks
+# against Python's decimal and unicodedata, the Python suites and the type check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if command -v apt-get >/dev/null; then
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        g++ cmake ninja-build libgtest-dev libbenchmark-dev >/dev/null
+fi
+
+python3 -m pip install -q --upgrade pip >/dev/null
+python3 -m pip install -q scikit-build-core cmake ninja pytest hypothesis mypy segno
+python3 -m pip install -q --no-build-isolation --config-settings=build-dir=build/wheel ".[test]"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+for variant in release sanitize; do
+    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=ON)
+    [ "$variant" = sanitize ] && flags+=(-DCORVANE_SANITIZE=ON)
+    cmake -S . -B "build/test-$variant" -G Ninja "${flags[@]}" >/dev/null
+    cmake --build "build/test-$variant" -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "build/test-$variant" -j "$jobs" --output-on-failure
+done
+
+python3 -m mypy --strict python/corvane_bo
+# Run from outside the checkout so that the installed package is the one imported.
+(cd tests/python && python3 -m pytest -q -p no:cacheprovider .)
