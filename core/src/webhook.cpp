@@ -10,11 +10,6 @@ namespace {
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool starts_with_ascii_lower(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) { return ascii_lower(t) == p; });
-}
-
 bool header_name_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
 }
@@ -28,7 +23,8 @@ bool same_name(std::string_view a, std::string_view b) {
 
 Result<void> WebhookTarget::validate() const {
     const std::string_view trimmed_url = trim(url);
-    if (!starts_with_ascii_lower(trimmed_url, "https://") && !starts_with_ascii_lower(trimmed_url, "http://"))
+    // The scheme must already be in lower case: "HTTPS://" is refused.
+    if (!trimmed_url.starts_with("https://") && !trimmed_url.starts_with("http://"))
         return std::unexpected(Error::validation("webhook.url", "must be an http(s) URL"));
     if (trim(key).empty()) return std::unexpected(Error::validation("webhook.key", "must not be empty"));
     if (!std::ranges::all_of(key, header_name_char))

@@ -1,0 +1,98 @@
+// The client configuration: how request URLs are joined, the default bases, and what a `config`
+// member of a build payload may hold.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "corvane_bo/core/config.hpp"
+#include "corvane_bo/json/record.hpp"
+
+namespace {
+
+namespace core = corvane_bo_core;
+namespace json = corvane_bo_json;
+using core::Environment;
+
+std::string default_base(Environment environment) {
+    return std::string(core::default_base_urls[static_cast<std::size_t>(environment)]);
+}
+
+struct UrlCase {
+    std::optional<std::string> base_url;
+    Environment environment;
+    std::string_view path;
+    std::string expected;
+};
+
+TEST(ConfigUrl, JoinsBaseAndPathWithExactlyOneSlash) {
+    const UrlCase cases[] = {
+        {"https://h/api/", Environment::sandbox, "/v1", "https://h/api/v1"},
+        {"https://h/api///", Environment::sandbox, "///v1", "https://h/api/v1"},
+        {"https://h", Environment::sandbox, "v1", "https://h/v1"},
+        {"https://h//a//", Environment::sandbox, "//b//c//", "https://h//a/b//c//"},  // inner slashes stay
+        {"https://h", Environment::sandbox, "", "https://h/"},
+        {"https://h/", Environment::sandbox, "/", "https://h/"},
+        // A present base wins even when empty or all slashes; the environment is not consulted.
+        {"", Environment::production, "v1", "/v1"},
+        {"///", Environment::production, "/v1", "/v1"},
+        {"https://mine", Environment::production, "v1", "https://mine/v1"},
+        // Only slashes are removed: white space at the seam is part of the texts.
+        {" https://h/ ", Environment::sandbox, " v1", " https://h/ / v1"},
+        {"https://h/\xe2\x80\x83/", Environment::sandbox, "/\xc3\xa9", "https://h/\xe2\x80\x83/\xc3\xa9"},
+        {std::nullopt, Environment::sandbox, "qr/simple/v2", default_base(Environment::sandbox) + "/qr/simple/v2"},
+        {std::nullopt, Environment::production, "/qr/simple/v2", default_base(Environment::production) + "/qr/simple/v2"},
+        {std::nullopt, Environment::development, "", default_base(Environment::development) + "/"},
+    };
+    for (const auto& c : cases) {
+        core::Config config;
+        config.client_id = "c";
+        config.environment = c.environment;
+        config.base_url = c.base_url;
+        EXPECT_EQ(config.url(c.path), c.expected) << c.base_url.value_or("<default>") << " + " << c.path;
+    }
+}
+
+// Development and sandbox share the test host and differ only in their path; production is a bare host.
+TEST(ConfigUrl, DefaultBasesShareTheTestHost) {
+    const std::string_view development = core::default_base_urls[0], sandbox = core::default_base_urls[1],
+                           production = core::default_base_urls[2];
+    for (std::string_view base : core::default_base_urls) {
+        EXPECT_TRUE(base.starts_with("https://")) << base;
+        EXPECT_FALSE(base.ends_with('/')) << base;
+    }
+    const auto host_end = sandbox.find('/', 8);
+    ASSERT_NE(host_end, std::string_view::npos);
+    EXPECT_EQ(sandbox.substr(host_end), "/sandbox");
+    EXPECT_EQ(development, std::string(sandbox.substr(0, host_end)) + "/desarrollo");
+    EXPECT_EQ(production.find('/', 8), std::string_view::npos);
+    EXPECT_NE(production, sandbox.substr(0, host_end));
+}
+
+// Decoded configurations are shown through the generic writer, so every field is compared at once.
+TEST(ConfigDecode, AcceptsAndRejects) {
+    const struct {
+        std::string_view text;
+        std::string_view expected;
+    } cases[] = {
+        {R"({"client_id":"c"})",
+         R"({"base_url":null,"basic_token":null,"client_id":"c","client_secret":null,"environment":"sandbox"})"},
+        {R"({"client_id":" ","client_secret":null,"basic_token":null,"base_url":null,"environment":"production"})",
+         R"({"base_url":null,"basic_token":null,"client_id":" ","client_secret":null,"environment":"production"})"},
+        {R"({"x":{"y":[1,{}]},"client_id":"","client_secret":"s","basic_token":"b","base_url":" u ","environment":"development"})",
+         R"({"base_url":" u ","basic_token":"b","client_id":"","client_secret":"s","environment":"development"})"},
+        {R"({"client_id":"c","environment":null})", "expected value at line 1 column 32"},
+        {R"({"client_id":"c","environment":"Sandbox"})",
+         "unknown variant `Sandbox`, expected one of `development`, `sandbox`, `production` at line 1 column 40"},
+        {R"({"environment":"sandbox"})", "missing field `client_id` at line 1 column 25"},
+        {R"({"client_id":null})", "invalid type: null, expected a string at line 1 column 17"},
+        {R"({"client_id":"a","client_id":"b"})", "duplicate field `client_id` at line 1 column 28"},
+    };
+    for (const auto& c : cases) {
+        const auto config = json::from_text<core::Config>(c.text);
+        EXPECT_EQ(config ? json::to_json_text(*config) : config.error().describe(c.text), c.expected) << c.text;
+    }
+}
+
+}  // namespace
