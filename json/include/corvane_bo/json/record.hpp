@@ -110,13 +110,34 @@ constexpr void for_each_field(F&& f) {
     }(std::make_index_sequence<field_count<T>>{});
 }
 
+// Equality with a name known at compile time: the length decides most mismatches, and the bytes are
+// then compared inline.
+template <std::string_view const& name>
+inline bool is_named(std::string_view text) noexcept {
+    return text.size() == name.size() && __builtin_memcmp(text.data(), name.data(), name.size()) == 0;
+}
+
+template <class T, std::size_t I>
+inline constexpr std::string_view key_of = std::get<I>(Fields<T>::list).key;
+template <class T, std::size_t I>
+inline constexpr std::string_view alias_of = std::get<I>(Fields<T>::list).alias;
+
+template <class T, std::size_t I>
+inline bool field_named(std::string_view key) noexcept {
+    if constexpr (alias_of<T, I>.empty())
+        return is_named<key_of<T, I>>(key);
+    else
+        return is_named<key_of<T, I>>(key) || is_named<alias_of<T, I>>(key);
+}
+
+// The index of the field named `key` (its key or its alias), first in declaration order, or -1.
 template <class T>
-constexpr int field_index(std::string_view key) {
-    int found = -1;
-    for_each_field<T>([&](auto index, const auto& f) {
-        if (found < 0 && f.named(key)) found = static_cast<int>(index.value);
-    });
-    return found;
+int field_index(std::string_view key) noexcept {
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        int found = -1;
+        (void)((field_named<T, I>(key) ? (found = static_cast<int>(I), true) : false) || ...);
+        return found;
+    }(std::make_index_sequence<field_count<T>>{});
 }
 
 template <class T>
@@ -200,21 +221,40 @@ std::string found_in(const Value& value);
 }  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
-// Reading from text.
+// Reading, from text or from a decoded value.
 
 template <class T>
 Decoded<void> read(TextReader& r, T& out);
+template <class T>
+Decoded<void> read(Value& v, T& out);
 
 namespace detail {
 
-template <class T>
-Decoded<void> read_field(TextReader& r, T& out, const auto& f) {
+template <class Source, class T>
+Decoded<void> read_field(Source& source, T& out, const auto& f) {
     using F = std::remove_cvref_t<decltype(f)>;
     if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
-        return read(r, out.*(f.member));
+        return read(source, out.*(f.member));
     else
-        return F::codec::read(r, out.*(f.member));
+        return F::codec::read(source, out.*(f.member));
 }
+
+// After the closing brace: the first field in declaration order that is neither seen nor allowed to
+// be missing. A plain optional may be missing; one read by a codec must be marked defaulted.
+template <class T>
+Decoded<void> first_missing(std::uint64_t seen) {
+    Decoded<void> missing;
+    for_each_field<T>([&](auto i, const auto& f) {
+        using F = std::remove_cvref_t<decltype(f)>;
+        constexpr bool may_be_missing =
+            is_optional<typename F::member_type>::value && std::is_same_v<typename F::codec, OwnCodec>;
+        if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
+            !may_be_missing)
+            missing = fail("missing field `" + std::string(f.key) + "`");
+    });
+    return missing;
+}
+
 
 template <class T>
 Decoded<void> read_object_fields(TextReader& r, T& out) {
@@ -247,16 +287,7 @@ Decoded<void> read_object_fields(TextReader& r, T& out) {
         });
         if (!result) return result;
     }
-    Decoded<void> missing;
-    for_each_field<T>([&](auto i, const auto& f) {
-        using F = std::remove_cvref_t<decltype(f)>;
-        constexpr bool may_be_missing = is_optional<typename F::member_type>::value &&
-                                        std::is_same_v<typename F::codec, OwnCodec>;
-        if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
-            !may_be_missing)
-            missing = fail("missing field `" + std::string(f.key) + "`");
-    });
-    return missing;
+    return first_missing<T>(seen);
 }
 
 template <class T>
@@ -413,10 +444,7 @@ Decoded<void> read(TextReader& r, T& out) {
         return detail::read_sequence(r, out);
     } else {
         static_assert(std::is_same_v<T, Value>, "no JSON reader for this type");
-        auto value = r.value();
-        if (!value) return std::unexpected(std::move(value.error()));
-        out = std::move(*value);
-        return {};
+        return r.value_into(out);
     }
 }
 
@@ -433,22 +461,10 @@ Decoded<T> from_text(std::string_view text) {
 // ---------------------------------------------------------------------------------------------
 // Reading from an already decoded value (taken apart: its texts are moved out).
 
-template <class T>
-Decoded<void> read(Value& v, T& out);
-
 namespace detail {
 
 inline std::unexpected<DecodeError> value_type_error(const Value& v, std::string_view expected) {
     return fail("invalid type: " + found_in(v) + ", expected " + std::string(expected));
-}
-
-template <class T>
-Decoded<void> read_field(Value& v, T& out, const auto& f) {
-    using F = std::remove_cvref_t<decltype(f)>;
-    if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
-        return read(v, out.*(f.member));
-    else
-        return F::codec::read(v, out.*(f.member));
 }
 
 template <class T>
@@ -470,16 +486,7 @@ Decoded<void> read_record(Value& v, T& out) {
             if (!result) return result;
             seen |= bit;
         }
-        Decoded<void> missing;
-        for_each_field<T>([&](auto i, const auto& f) {
-            using F = std::remove_cvref_t<decltype(f)>;
-            constexpr bool may_be_missing = is_optional<typename F::member_type>::value &&
-                                            std::is_same_v<typename F::codec, OwnCodec>;
-            if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
-                !may_be_missing)
-                missing = fail("missing field `" + std::string(f.key) + "`");
-        });
-        return missing;
+        return first_missing<T>(seen);
     }
     if (auto* array = v.get<Array>()) {
         std::size_t next = 0;
@@ -586,19 +593,33 @@ constexpr auto keys_in_byte_order() {
     return order;
 }
 
+// What precedes the value of the field written `position`-th: `{"key":` for the first, `,"key":` for
+// the others, appended as one piece. Keys are plain names that need no escaping.
+template <class T, std::size_t position>
+constexpr auto key_prefix() {
+    constexpr std::string_view key = key_of<T, keys_in_byte_order<T>()[position]>;
+    std::array<char, key.size() + 4> text{};
+    text[0] = position == 0 ? '{' : ',';
+    text[1] = '"';
+    for (std::size_t i = 0; i < key.size(); ++i) text[2 + i] = key[i];
+    text[key.size() + 2] = '"';
+    text[key.size() + 3] = ':';
+    return text;
+}
+
+template <class T, std::size_t position>
+inline constexpr auto key_prefix_v = key_prefix<T, position>();
+
 template <class T>
 void write_record(const T& record, std::string& out) {
     static constexpr auto order = keys_in_byte_order<T>();
-    out += '{';
+    if constexpr (field_count<T> == 0) out += '{';
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
             [&] {
                 const auto& f = std::get<order[I]>(Fields<T>::list);
                 using F = std::remove_cvref_t<decltype(f)>;
-                if constexpr (I > 0) out += ',';
-                out += '"';
-                out += f.key;
-                out += "\":";
+                out.append(key_prefix_v<T, I>.data(), key_prefix_v<T, I>.size());
                 if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
                     write_json(record.*(f.member), out);
                 else
