@@ -1,5 +1,9 @@
 #include "corvane_bo/core/amount.hpp"
 
+#include <cstdint>
+#include <limits>
+#include <optional>
+
 #include "corvane_bo/core/unicode.hpp"
 #include "corvane_bo/core/validate.hpp"
 #include "corvane_bo/json/write.hpp"
@@ -16,6 +20,39 @@ json::Decoded<void> fail_with(std::expected<Decimal, std::string> read, Decimal&
     return {};
 }
 
+// The amounts nearly every payload carries ("150.50", "20", "-3.5"): digits with at most one point
+// inside them, nineteen digits at most, so that the mantissa fits 64 bits and nothing is rounded.
+// Those are read here in one pass, to the same value `read_amount` gives; every other text goes there.
+std::optional<Decimal> plain_amount(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    std::uint64_t mantissa = 0;
+    std::uint32_t digits = 0;
+    std::uint32_t scale = 0;
+    bool point = false;
+    for (std::size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++digits > 19) return std::nullopt;
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+            if (point) ++scale;
+        } else if (c == '.' && !point && digits > 0) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || (point && scale == 0)) return std::nullopt;
+    return Decimal::from_parts(mantissa, scale, negative);
+}
+
+json::Decoded<void> read_amount_into(std::string_view text, Decimal& out) {
+    if (auto plain = plain_amount(text)) {
+        out = *plain;
+        return {};
+    }
+    return fail_with(read_amount(text), out);
+}
+
 // Reads the amount at the reader's place. Strings and numbers are read in place; anything else is
 // read whole so that the message can show it.
 json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
@@ -25,7 +62,13 @@ json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
         std::string scratch;
         auto text = r.string(scratch);
         if (!text) return std::unexpected(std::move(text.error()));
-        return fail_with(read_amount(trim(*text)), out);
+        return read_amount_into(trim(*text), out);
+    }
+    if (c == '-' || (c >= '0' && c <= '9')) {
+        // As the value reader takes a number: its exact text, with -0 read as 0.
+        auto text = r.number();
+        if (!text) return std::unexpected(std::move(text.error()));
+        return read_amount_into(*text == "-0" ? std::string_view("0") : *text, out);
     }
     auto value = r.value();
     if (!value) return std::unexpected(std::move(value.error()));
@@ -35,22 +78,72 @@ json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
 }  // namespace
 
 std::expected<Decimal, std::string> from_value(const json::Value& value) {
-    if (const auto* number = value.get<json::Number>()) return read_amount(number->text);
-    if (const auto* text = value.get<std::string>()) return read_amount(trim(*text));
+    if (const auto* number = value.get<json::Number>()) {
+        if (auto plain = plain_amount(number->text)) return *plain;
+        return read_amount(number->text);
+    }
+    if (const auto* text = value.get<std::string>()) {
+        const std::string_view trimmed = trim(*text);
+        if (auto plain = plain_amount(trimmed)) return *plain;
+        return read_amount(trimmed);
+    }
     return std::unexpected("expected a number, got " + json::to_text(value));
 }
 
+namespace {
+
+// The normalized amount in plain notation, exactly as `normalized().append_to` writes it. Amounts
+// whose mantissa fits 64 bits (all real ones) are written here without 128-bit arithmetic.
+void append_normalized(const Decimal& amount, std::string& out) {
+    if (amount.mantissa() > std::numeric_limits<std::uint64_t>::max()) {
+        amount.normalized().append_to(out);
+        return;
+    }
+    auto mantissa = static_cast<std::uint64_t>(amount.mantissa());
+    std::uint32_t scale = amount.scale();
+    if (mantissa == 0) {
+        out.push_back('0');
+        return;
+    }
+    while (scale > 0 && mantissa % 10 == 0) {
+        mantissa /= 10;
+        --scale;
+    }
+    char digits[32];  // 20 digits at most, or up to 29 with the zeros before the first significant one
+    std::uint32_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + mantissa % 10);
+        mantissa /= 10;
+    } while (mantissa != 0);
+    while (count <= scale) digits[count++] = '0';
+    char text[48];
+    std::size_t size = 0;
+    if (amount.is_negative()) text[size++] = '-';
+    for (std::uint32_t i = count; i > 0; --i) {
+        if (i == scale) text[size++] = '.';
+        text[size++] = digits[i - 1];
+    }
+    out.append(text, size);
+}
+
+}  // namespace
+
 void serialize(const Decimal& amount, std::string& out) {
-    out += '"';
-    amount.normalized().append_to(out);
-    out += '"';
+    out.push_back('"');
+    append_normalized(amount, out);
+    out.push_back('"');
 }
 
 Result<Decimal> validate(std::string_view field, const Decimal& amount) { return validate_amount(field, amount); }
 
 Result<json::Number> to_json_number(const Decimal& amount) {
     std::string text;
-    amount.normalized().append_to(text);
+    append_normalized(amount, text);
+    // Plain decimal text is a JSON number; the reader's number scan confirms it without building a
+    // value, and anything it refuses goes the long way for its message.
+    json::TextReader reader(text);
+    if (!text.empty() && text != "-0" && reader.number() && reader.offset() == text.size())
+        return json::Number{std::move(text)};
     auto number = json::parse(text);
     if (!number || !number->get<json::Number>())
         return std::unexpected(Error::validation(

@@ -1,5 +1,7 @@
 #include "corvane_bo/core/decimal.hpp"
 
+#include "corvane_bo/json/decode_error.hpp"
+
 #include <array>
 #include <cstddef>
 
@@ -210,9 +212,11 @@ std::expected<Decimal, std::string> read_amount(std::string_view text) {
         if (scientific) return *scientific;
         reason = scientific.error();
     }
+    // A megabyte of digits is not echoed back whole.
+    const std::string_view shown = corvane_bo_json::first_characters(text, corvane_bo_json::quoted_characters);
     std::string message;
-    message.reserve(text.size() + reason.size() + 20);
-    message.append("invalid amount `").append(text).append("`: ").append(reason);
+    message.reserve(shown.size() + reason.size() + 24);
+    message.append("invalid amount `").append(shown).append(shown.size() < text.size() ? "…" : "").append("`: ").append(reason);
     return std::unexpected(std::move(message));
 }
 

@@ -19,13 +19,7 @@ Error api_error(const HttpResponse& response, std::string message, std::vector<A
 std::string preview(std::string_view body) {
     const std::string_view trimmed = trim(body);
     if (trimmed.empty()) return "empty response body";
-    // Count characters by their lead bytes so that no character is ever split.
-    std::size_t characters = 0;
-    std::size_t end = 0;
-    for (; end < trimmed.size(); ++end) {
-        if ((static_cast<unsigned char>(trimmed[end]) & 0xC0) != 0x80 && characters++ == preview_characters) break;
-    }
-    return std::string(trimmed.substr(0, end));
+    return std::string(json::first_characters(trimmed, preview_characters));
 }
 
 std::string failed(const HttpResponse& response) { return "request failed with HTTP " + std::to_string(response.status); }

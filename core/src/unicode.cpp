@@ -124,4 +124,19 @@ std::string_view trim(std::string_view s) {
     return s.substr(begin, end - begin);
 }
 
+std::string to_valid_utf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t at = 0; at < s.size();) {
+        const Decoded d = decode_utf8(s, at);
+        // A U+FFFD of the input decodes as the marker too, and is written back as itself.
+        if (d.cp == invalid_code_point)
+            out += "\uFFFD";
+        else
+            out.append(s.substr(at, d.length));
+        at += d.length;
+    }
+    return out;
+}
+
 }  // namespace corvane_bo_core

@@ -56,9 +56,19 @@ std::string DecodeError::describe(std::string_view text) const {
     return message + " at line " + std::to_string(line) + " column " + std::to_string(at - line_start);
 }
 
-std::string unexpected_string(std::string_view text) {
+std::string_view first_characters(std::string_view text, std::size_t count) {
+    std::size_t characters = 0;
+    for (std::size_t end = 0; end < text.size(); ++end) {
+        // Characters are counted by their lead bytes, so none is ever split.
+        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && characters++ == count) return text.substr(0, end);
+    }
+    return text;
+}
+
+std::string unexpected_string(std::string_view whole) {
+    const std::string_view text = first_characters(whole, quoted_characters);
     std::string out = "string \"";
-    out.reserve(text.size() + 10);
+    out.reserve(text.size() + 16);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         switch (c) {
@@ -80,6 +90,7 @@ std::string unexpected_string(std::string_view text) {
             out += static_cast<char>(c);
         }
     }
+    if (text.size() < whole.size()) out += "…";
     out += '"';
     return out;
 }

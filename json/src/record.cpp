@@ -21,6 +21,23 @@ Decoded<IntegerToken> integer_token(std::string_view text, std::size_t end_offse
     IntegerToken token{IntegerToken::Kind::floating};
     const bool negative = !text.empty() && text.front() == '-';
     const std::string_view digits = negative ? text.substr(1) : text;
+    // Nineteen digits always fit 64 bits: the common integer is read in one pass over its digits.
+    if (!negative && !digits.empty() && digits.size() <= 19) {
+        std::uint64_t magnitude = 0;
+        bool plain = true;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') {
+                plain = false;
+                break;
+            }
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (plain) {
+            token.kind = IntegerToken::Kind::unsigned_integer;
+            token.magnitude = magnitude;
+            return token;
+        }
+    }
     if (digits.find_first_of(".eE") == std::string_view::npos) {
         std::uint64_t magnitude = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);

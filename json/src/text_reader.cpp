@@ -1,6 +1,9 @@
 #include "corvane_bo/json/text_reader.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -19,23 +22,47 @@ int hex_value(char c) {
     return -1;
 }
 
-void append_utf8(char32_t cp, std::string& out) {
+// Room for four bytes is the caller's to ensure.
+char* put_utf8(char32_t cp, char* w) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
+        *w++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *w++ = static_cast<char>(0xC0 | (cp >> 6));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *w++ = static_cast<char>(0xE0 | (cp >> 12));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *w++ = static_cast<char>(0xF0 | (cp >> 18));
+        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return w;
 }
+
+// What each one-letter escape stands for; 0 for the letters that are not one (and for u).
+constexpr std::array<char, 256> simple_escapes = [] {
+    std::array<char, 256> table{};
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['/'] = '/';
+    table['b'] = '\b';
+    table['f'] = '\f';
+    table['n'] = '\n';
+    table['r'] = '\r';
+    table['t'] = '\t';
+    return table;
+}();
+
+// The most one step of unescaping writes: a surrogate pair's four bytes.
+constexpr std::size_t max_step = 4;
+// A string longer than this is unescaped into a buffer claimed in doubling steps rather than sized
+// by the rest of the input at once.
+constexpr std::size_t first_claim = std::size_t{64} << 10;
+// A kept string whose buffer was claimed this much too large gives the excess back.
+constexpr std::size_t kept_slack = 256;
 
 // Length of the well-formed UTF-8 sequence starting at p (whose first byte is >= 0x80), or 0.
 std::size_t utf8_sequence(const char* p, const char* end) {
@@ -79,24 +106,30 @@ Decoded<void> TextReader::literal(std::string_view rest) {
     return {};
 }
 
-Decoded<unsigned> TextReader::hex_escape() {
+bool TextReader::hex_escape(unsigned& n, Syntax& failure) noexcept {
     if (end_ - p_ < 4) {
         p_ = end_;
-        return error(Syntax::eof_string);
+        failure = Syntax::eof_string;
+        return false;
     }
-    unsigned n = 0;
+    n = 0;
     for (int i = 0; i < 4; ++i) {
         const int v = hex_value(*p_++);
-        if (v < 0) return error(Syntax::invalid_escape);
+        if (v < 0) {
+            failure = Syntax::invalid_escape;
+            return false;
+        }
         n = (n << 4) | static_cast<unsigned>(v);
     }
-    return n;
+    return true;
 }
 
-// After a backslash. When skipping (`out` null) a \u escape is only checked for four hex digits:
-// whether it pairs up matters only to a string that is kept.
-Decoded<void> TextReader::escape(std::string* out) {
-    if (p_ == end_) return error(Syntax::eof_string);
+// After a backslash, in a string that is kept: where the writing goes on, or null on a failure.
+char* TextReader::escape(char* w, Syntax& failure) noexcept {
+    if (p_ == end_) {
+        failure = Syntax::eof_string;
+        return nullptr;
+    }
     const char c = *p_++;
     char simple = 0;
     switch (c) {
@@ -109,40 +142,161 @@ Decoded<void> TextReader::escape(std::string* out) {
         case 'r': simple = '\r'; break;
         case 't': simple = '\t'; break;
         case 'u': break;
-        default: return error(Syntax::invalid_escape);
+        default: failure = Syntax::invalid_escape; return nullptr;
     }
     if (simple != 0) {
-        if (out) *out += simple;
-        return {};
+        *w++ = simple;
+        return w;
     }
-    auto first = hex_escape();
-    if (!first) return std::unexpected(std::move(first.error()));
-    if (!out) return {};
-    const unsigned n1 = *first;
-    if (n1 >= 0xDC00 && n1 <= 0xDFFF) return error(Syntax::lone_leading_surrogate);
-    if (n1 < 0xD800 || n1 > 0xDBFF) {
-        append_utf8(static_cast<char32_t>(n1), *out);
-        return {};
+    unsigned n1 = 0;
+    if (!hex_escape(n1, failure)) return nullptr;
+    if (n1 >= 0xDC00 && n1 <= 0xDFFF) {
+        failure = Syntax::lone_leading_surrogate;
+        return nullptr;
     }
+    if (n1 < 0xD800 || n1 > 0xDBFF) return put_utf8(static_cast<char32_t>(n1), w);
     for (char expected : {'\\', 'u'}) {
-        if (p_ == end_) return error(Syntax::eof_string);
-        if (*p_++ != expected) return error(Syntax::unexpected_end_of_hex_escape);
+        if (p_ == end_) {
+            failure = Syntax::eof_string;
+            return nullptr;
+        }
+        if (*p_++ != expected) {
+            failure = Syntax::unexpected_end_of_hex_escape;
+            return nullptr;
+        }
     }
-    auto second = hex_escape();
-    if (!second) return std::unexpected(std::move(second.error()));
-    const unsigned n2 = *second;
-    if (n2 < 0xDC00 || n2 > 0xDFFF) return error(Syntax::lone_leading_surrogate);
-    append_utf8(static_cast<char32_t>(0x10000 + ((n1 - 0xD800) << 10) + (n2 - 0xDC00)), *out);
+    unsigned n2 = 0;
+    if (!hex_escape(n2, failure)) return nullptr;
+    if (n2 < 0xDC00 || n2 > 0xDFFF) {
+        failure = Syntax::lone_leading_surrogate;
+        return nullptr;
+    }
+    return put_utf8(static_cast<char32_t>(0x10000 + ((n1 - 0xD800) << 10) + (n2 - 0xDC00)), w);
+}
+
+// After a backslash, in a string being skipped: a \u escape is only checked for four hex digits, as
+// whether it pairs up matters only to a string that is kept.
+bool TextReader::skip_escape(Syntax& failure) noexcept {
+    if (p_ == end_) {
+        failure = Syntax::eof_string;
+        return false;
+    }
+    switch (*p_++) {
+        case '"':
+        case '\\':
+        case '/':
+        case 'b':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't': return true;
+        case 'u': {
+            unsigned n = 0;
+            return hex_escape(n, failure);
+        }
+        default: failure = Syntax::invalid_escape; return false;
+    }
+}
+
+// Unescapes from the reader's place into [w, w_end) until the closing quote, a failure, or fewer than
+// `max_step` bytes of room. A control character is consumed before it is reported.
+TextReader::Step TextReader::unescape_some(char*& out, char* const w_end, Syntax& failure) noexcept {
+    // Locals, not members: the bytes written could alias the reader's own pointers, which would
+    // otherwise be reloaded after every store.
+    const char* p = p_;
+    const char* const end = end_;
+    char* w = out;
+    Step step = Step::needs_room;
+    for (;;) {
+        const scan::Copied copied = scan::copy_unescaping_quotes(p, end, w, w_end);
+        p = copied.p;
+        w = copied.w;
+        if (p == end) {
+            failure = Syntax::eof_string;
+            step = Step::failed;
+            break;
+        }
+        if (static_cast<std::size_t>(w_end - w) < max_step) break;
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '"') {
+            ++p;
+            step = Step::closed;
+            break;
+        }
+        if (c == '\\') {
+            // The one-letter escapes (all but \u) are looked up without leaving the loop.
+            if (end - p >= 2) {
+                if (const char simple = simple_escapes[static_cast<unsigned char>(p[1])]) {
+                    *w++ = simple;
+                    p += 2;
+                    continue;
+                }
+            }
+            p_ = p + 1;
+            char* const after = escape(w, failure);
+            p = p_;
+            if (after == nullptr) {
+                step = Step::failed;
+                break;
+            }
+            w = after;
+        } else if (c < 0x20) {
+            ++p;
+            failure = Syntax::control_character;
+            step = Step::failed;
+            break;
+        } else if (c >= 0x80) {
+            const std::size_t length = utf8_sequence(p, end);
+            if (length == 0) {
+                failure = Syntax::invalid_utf8;
+                step = Step::failed;
+                break;
+            }
+            for (std::size_t i = 0; i < length; ++i) *w++ = *p++;
+        } else {
+            *w++ = *p++;  // the short tail that block copying leaves
+        }
+    }
+    p_ = p;
+    out = w;
+    return step;
+}
+
+// The string from `start`, whose bytes up to `q` are plain, unescaped into `out` in one pass.
+Decoded<void> TextReader::unescape(const char* start, const char* q, std::string& out) {
+    const auto prefix = static_cast<std::size_t>(q - start);
+    // Unescaping never lengthens a text, so the rest of the input bounds the string (plus the room
+    // one last step asks for).
+    const std::size_t bound = prefix + static_cast<std::size_t>(end_ - q) + max_step;
+    std::size_t room = std::min(bound, std::max(first_claim, 2 * prefix));
+    std::size_t size = 0;
+    p_ = q;
+    out.clear();
+    Step step = Step::needs_room;
+    Syntax failure = Syntax::eof_string;
+    while (step == Step::needs_room) {
+        out.resize_and_overwrite(room, [&](char* buffer, std::size_t n) noexcept {
+            if (size == 0 && prefix != 0) {
+                std::memcpy(buffer, start, prefix);
+                size = prefix;
+            }
+            char* w = buffer + size;
+            step = unescape_some(w, buffer + n, failure);
+            size = static_cast<std::size_t>(w - buffer);
+            return size;
+        });
+        room = std::min(bound, 2 * room);
+    }
+    if (step == Step::failed) return error(failure);
     return {};
 }
 
-// The body of a string up to and including its closing quote; `out` null to skip it. A control
-// character is consumed before it is reported when the string is kept, not when it is skipped.
-Decoded<void> TextReader::string_body(std::string* out) {
+// The body of a string being skipped, up to and including its closing quote. A control character
+// is reported without being consumed.
+Decoded<void> TextReader::skip_string_body() {
+    Syntax failure = Syntax::eof_string;
     for (;;) {
-        const char* special = scan::to_string_special(p_, end_);
-        if (out) out->append(p_, special);
-        p_ = special;
+        p_ = scan::to_string_special(p_, end_);
         if (p_ == end_) return error(Syntax::eof_string);
         const auto c = static_cast<unsigned char>(*p_);
         if (c == '"') {
@@ -150,55 +304,64 @@ Decoded<void> TextReader::string_body(std::string* out) {
             return {};
         }
         if (c == '\\') {
+            if (end_ - p_ >= 2 && simple_escapes[static_cast<unsigned char>(p_[1])] != 0) {
+                p_ += 2;
+                continue;
+            }
             ++p_;
-            if (auto e = escape(out); !e) return e;
+            if (!skip_escape(failure)) return error(failure);
             continue;
         }
-        if (c < 0x20) {
-            if (out) ++p_;
-            return error(Syntax::control_character);
-        }
+        if (c < 0x20) return error(Syntax::control_character);
         const std::size_t length = utf8_sequence(p_, end_);
         if (length == 0) return error(Syntax::invalid_utf8);
-        if (out) out->append(p_, length);
         p_ += length;
     }
 }
 
-Decoded<std::string_view> TextReader::string(std::string& scratch) {
-    // Most strings hold no escape and no control character: hand back a view of the text.
-    const char* start = p_;
-    const char* q = p_;
+const char* TextReader::plain_run(const char* q) const noexcept {
     for (;;) {
         q = scan::to_string_special(q, end_);
-        if (q == end_) break;
+        if (q == end_) return q;
         const auto c = static_cast<unsigned char>(*q);
-        if (c == '"') {
-            p_ = q + 1;
-            return std::string_view(start, static_cast<std::size_t>(q - start));
+        if (c < 0x80) return q;
+        // Two-byte characters (the accented letters of Spanish text) are checked inline.
+        if (c >= 0xC2 && c <= 0xDF && end_ - q >= 2 && (static_cast<unsigned char>(q[1]) & 0xC0) == 0x80) {
+            q += 2;
+            continue;
         }
-        if (c < 0x80) break;
         const std::size_t length = utf8_sequence(q, end_);
-        if (length == 0) break;
+        if (length == 0) return q;
         q += length;
     }
-    scratch.clear();
-    if (auto e = string_body(&scratch); !e) return std::unexpected(std::move(e.error()));
+}
+
+// Strings whose plain run goes past one block, or that hold escapes or non-ASCII text.
+Decoded<std::string_view> TextReader::string_at_length(std::string& scratch) {
+    const char* start = p_;
+    const char* q = plain_run(p_);
+    if (q != end_ && *q == '"') {
+        p_ = q + 1;
+        return std::string_view(start, static_cast<std::size_t>(q - start));
+    }
+    if (auto e = unescape(start, q, scratch); !e) return std::unexpected(std::move(e.error()));
     return std::string_view(scratch);
 }
 
-Decoded<void> TextReader::string_into(std::string& out) {
-    std::string scratch;
-    auto view = string(scratch);
-    if (!view) return std::unexpected(std::move(view.error()));
-    if (view->data() == scratch.data())
-        out = std::move(scratch);
-    else
-        out.assign(view->data(), view->size());
+Decoded<void> TextReader::string_into_at_length(std::string& out) {
+    const char* start = p_;
+    const char* q = plain_run(p_);
+    if (q != end_ && *q == '"') {
+        out.assign(start, static_cast<std::size_t>(q - start));
+        p_ = q + 1;
+        return {};
+    }
+    if (auto e = unescape(start, q, out); !e) return e;
+    if (out.capacity() > out.size() + kept_slack) out.shrink_to_fit();
     return {};
 }
 
-Decoded<void> TextReader::skip_string() { return string_body(nullptr); }
+Decoded<void> TextReader::skip_string() { return skip_string_body(); }
 
 Decoded<std::string_view> TextReader::number(bool skipping) {
     const char* start = p_;
@@ -228,15 +391,6 @@ Decoded<std::string_view> TextReader::number(bool skipping) {
     return std::string_view(start, static_cast<std::size_t>(p_ - start));
 }
 
-Decoded<void> TextReader::object_colon() {
-    const int c = skip_whitespace();
-    if (c == ':') {
-        eat();
-        return {};
-    }
-    return peek_error(c < 0 ? Syntax::eof_object : Syntax::expected_colon);
-}
-
 Decoded<bool> TextReader::next_element(bool& first) {
     int c = skip_whitespace();
     if (c == ']') return false;
@@ -254,24 +408,16 @@ Decoded<bool> TextReader::next_element(bool& first) {
     return true;
 }
 
-Decoded<std::optional<std::string_view>> TextReader::next_key(bool& first, std::string& scratch) {
-    int c = skip_whitespace();
+Decoded<std::optional<std::string_view>> TextReader::first_key_or_end(bool& first) {
+    const int c = skip_whitespace();
     if (c == '}') return std::nullopt;
-    if (c == ',' && !first) {
-        eat();
-        c = skip_whitespace();
-    } else if (c >= 0) {
-        if (!first) return peek_error(Syntax::expected_object_comma_or_end);
-        first = false;
-    } else {
-        return peek_error(Syntax::eof_object);
-    }
-    if (c == '"') {
-        eat();
-        auto key = string(scratch);
-        if (!key) return std::unexpected(std::move(key.error()));
-        return std::optional<std::string_view>(*key);
-    }
+    if (c < 0) return peek_error(Syntax::eof_object);
+    if (!first) return peek_error(Syntax::expected_object_comma_or_end);
+    first = false;
+    return key_expected(c);
+}
+
+std::unexpected<DecodeError> TextReader::key_expected(int c) const {
     if (c == '}') return peek_error(Syntax::trailing_comma);
     if (c < 0) return peek_error(Syntax::eof_value);
     return peek_error(Syntax::key_must_be_string);
@@ -306,6 +452,10 @@ Decoded<void> TextReader::end() {
 }
 
 Decoded<void> TextReader::skip_value() {
+    if (check_skipped_) {
+        Value discarded;
+        return value_into(discarded);
+    }
     // Open arrays and objects, innermost last.
     std::vector<char> frames;
     for (;;) {
@@ -370,36 +520,43 @@ Decoded<void> TextReader::skip_value() {
 }
 
 Decoded<Value> TextReader::value() {
-    const int c = skip_whitespace();
-    if (c < 0) return peek_error(Syntax::eof_value);
-    return value_at(c);
+    Value out;
+    if (auto e = value_into(out); !e) return std::unexpected(std::move(e.error()));
+    return out;
 }
 
-// Nesting is bounded by `max_depth`, so this recursion is too.
-Decoded<Value> TextReader::value_at(int c) {
+Decoded<void> TextReader::value_into(Value& out) {
+    const int c = skip_whitespace();
+    if (c < 0) return peek_error(Syntax::eof_value);
+    return value_at(c, out);
+}
+
+// Nesting is bounded by `max_depth`, so this recursion is too. Values are built where they will
+// live, so no tree is moved after it is read.
+Decoded<void> TextReader::value_at(int c, Value& out) {
     switch (c) {
         case 'n':
             eat();
-            if (auto e = literal("ull"); !e) return std::unexpected(std::move(e.error()));
-            return Value(nullptr);
+            if (auto e = literal("ull"); !e) return e;
+            out.data.emplace<std::nullptr_t>();
+            return {};
         case 't':
             eat();
-            if (auto e = literal("rue"); !e) return std::unexpected(std::move(e.error()));
-            return Value(true);
+            if (auto e = literal("rue"); !e) return e;
+            out.data.emplace<bool>(true);
+            return {};
         case 'f':
             eat();
-            if (auto e = literal("alse"); !e) return std::unexpected(std::move(e.error()));
-            return Value(false);
-        case '"': {
+            if (auto e = literal("alse"); !e) return e;
+            out.data.emplace<bool>(false);
+            return {};
+        case '"':
             eat();
-            std::string text;
-            if (auto e = string_into(text); !e) return std::unexpected(std::move(e.error()));
-            return Value(std::move(text));
-        }
+            return string_into(out.data.emplace<std::string>());
         case '[': {
-            if (auto e = enter(); !e) return std::unexpected(std::move(e.error()));
+            if (auto e = enter(); !e) return e;
             eat();
-            Array array;
+            Array& array = out.data.emplace<Array>();
             bool first = true;
             Decoded<void> body;
             for (;;) {
@@ -409,21 +566,15 @@ Decoded<Value> TextReader::value_at(int c) {
                     break;
                 }
                 if (!*more) break;
-                auto element = value_at(skip_whitespace());
-                if (!element) {
-                    body = std::unexpected(std::move(element.error()));
-                    break;
-                }
-                array.push_back(std::move(*element));
+                if (body = value_at(skip_whitespace(), array.emplace_back()); !body) break;
             }
             auto closed = end_array();
             leave();
-            if (!body) return std::unexpected(std::move(body.error()));
-            if (!closed) return std::unexpected(std::move(closed.error()));
-            return Value(std::move(array));
+            if (!body) return body;
+            return closed;
         }
         case '{': {
-            if (auto e = enter(); !e) return std::unexpected(std::move(e.error()));
+            if (auto e = enter(); !e) return e;
             eat();
             std::vector<Member> members;
             bool first = true;
@@ -436,29 +587,26 @@ Decoded<Value> TextReader::value_at(int c) {
                     break;
                 }
                 if (!*key) break;
-                std::string name(**key);
-                if (auto e = object_colon(); !e) {
-                    body = e;
-                    break;
-                }
-                auto member = value();
-                if (!member) {
-                    body = std::unexpected(std::move(member.error()));
-                    break;
-                }
-                members.push_back(Member{std::move(name), std::move(*member)});
+                // Bank records have about ten keys: one allocation for the common object.
+                if (members.empty()) members.reserve(12);
+                Member& member = members.emplace_back();
+                member.key.assign(**key);
+                if (body = object_colon(); !body) break;
+                if (body = value_into(member.value); !body) break;
             }
             auto closed = end_object();
             leave();
-            if (!body) return std::unexpected(std::move(body.error()));
-            if (!closed) return std::unexpected(std::move(closed.error()));
-            return Value(Object::from_members(std::move(members)));
+            if (!body) return body;
+            if (!closed) return closed;
+            out.data.emplace<Object>(Object::from_members(std::move(members)));
+            return {};
         }
         default: {
             if (c != '-' && !is_digit(static_cast<char>(c))) return peek_error(Syntax::expected_value);
             auto text = number();
             if (!text) return std::unexpected(std::move(text.error()));
-            return Value(Number{number_text(*text)});
+            out.data.emplace<Number>(Number{number_text(*text)});
+            return {};
         }
     }
 }

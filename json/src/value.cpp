@@ -12,16 +12,37 @@ struct KeyLess {
 }  // namespace
 
 Object Object::from_members(std::vector<Member> members) {
-    // Stable, so that among equal keys the last one read is the last one here.
-    std::ranges::stable_sort(members, KeyLess{});
-    Object object;
-    object.members_.reserve(members.size());
-    for (auto& member : members) {
-        if (!object.members_.empty() && object.members_.back().key == member.key)
-            object.members_.back().value = std::move(member.value);
-        else
-            object.members_.push_back(std::move(member));
+    // Members arrive in text order, a handful at a time: an insertion sort, stable so that among
+    // equal keys the last one read stays last, moves each member only past those it precedes. Larger
+    // objects take the merge sort.
+    constexpr std::size_t insertion_limit = 32;
+    if (members.size() <= insertion_limit) {
+        for (std::size_t i = 1; i < members.size(); ++i) {
+            if (!(members[i].key < members[i - 1].key)) continue;
+            Member moving = std::move(members[i]);
+            std::size_t j = i;
+            do {
+                members[j] = std::move(members[j - 1]);
+                --j;
+            } while (j > 0 && moving.key < members[j - 1].key);
+            members[j] = std::move(moving);
+        }
+    } else {
+        std::ranges::stable_sort(members, KeyLess{});
     }
+    // Equal keys are adjacent now; the last of each run is the one kept.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (kept > 0 && members[kept - 1].key == members[i].key) {
+            members[kept - 1].value = std::move(members[i].value);
+        } else {
+            if (kept != i) members[kept] = std::move(members[i]);
+            ++kept;
+        }
+    }
+    members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+    Object object;
+    object.members_ = std::move(members);
     return object;
 }
 

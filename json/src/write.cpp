@@ -1,5 +1,9 @@
 #include "corvane_bo/json/write.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "corvane_bo/json/scan.hpp"
@@ -8,37 +12,89 @@ namespace corvane_bo_json {
 
 namespace {
 
-void write_escape(unsigned char c, std::string& out) {
-    switch (c) {
-        case '"': out += "\\\""; return;
-        case '\\': out += "\\\\"; return;
-        case '\b': out += "\\b"; return;
-        case '\f': out += "\\f"; return;
-        case '\n': out += "\\n"; return;
-        case '\r': out += "\\r"; return;
-        case '\t': out += "\\t"; return;
-        default: {
-            static constexpr char hex[] = "0123456789abcdef";
-            const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
-            out.append(escaped, sizeof escaped);
-        }
+// The escape of each byte the writer must escape, as written: two bytes for the short forms, six
+// for \u00XX.
+struct Escape {
+    char text[6];
+    std::uint8_t size;
+};
+
+constexpr std::array<Escape, 0x60> escapes = [] {
+    std::array<Escape, 0x60> table{};
+    constexpr char hex[] = "0123456789abcdef";
+    for (unsigned c = 0; c < 0x20; ++c)
+        table[c] = Escape{{'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]}, 6};
+    const auto short_form = [&](unsigned c, char letter) { table[c] = Escape{{'\\', letter}, 2}; };
+    short_form('\b', 'b');
+    short_form('\f', 'f');
+    short_form('\n', 'n');
+    short_form('\r', 'r');
+    short_form('\t', 't');
+    short_form('"', '"');
+    short_form('\\', '\\');
+    return table;
+}();
+
+// The rest of a string from its first byte to escape: blocks are copied whole and escapes written in
+// place, into room claimed once (and again, doubled, for a text that is mostly escapes).
+void write_escaped(const char* from, const char* const end, std::string& out) {
+    // A short form adds one byte, a \u00XX form five; assume a few of them.
+    constexpr std::size_t step = 6;
+    const auto length = static_cast<std::size_t>(end - from);
+    std::size_t size = out.size();
+    std::size_t room = size + length + length / 4 + 2 * step + 16;
+    for (bool done = false; !done; room *= 2) {
+        out.resize_and_overwrite(std::max(room, out.capacity()), [&](char* buffer, std::size_t n) noexcept {
+            // Locals, so that the stores need not be assumed to change them.
+            const char* p = from;
+            char* w = buffer + size;
+            char* const w_end = buffer + n;
+            while (static_cast<std::size_t>(w_end - w) > step) {
+                if (p == end) {
+                    *w++ = '"';
+                    done = true;
+                    break;
+                }
+                const auto c = static_cast<unsigned char>(*p);
+                if (c < escapes.size() && escapes[c].size != 0) {
+                    std::memcpy(w, escapes[c].text, step);
+                    w += escapes[c].size;
+                    ++p;
+                    continue;
+                }
+                // Blocks stop short of the end of the text or of the room: that tail goes byte by byte.
+                const scan::Copied copied = scan::copy_unescaped(p, end, w, w_end);
+                if (copied.p == p) {
+                    *w++ = *p++;
+                } else {
+                    p = copied.p;
+                    w = copied.w;
+                }
+            }
+            from = p;
+            size = static_cast<std::size_t>(w - buffer);
+            return size;
+        });
     }
 }
 
 }  // namespace
 
-void write_string(std::string_view text, std::string& out) {
-    out.push_back('"');
-    const char* p = text.data();
+void write_any_string(std::string_view text, std::string& out) {
+    const char* const p = text.data();
     const char* const end = p + text.size();
-    while (p < end) {
-        const char* special = scan::to_escape(p, end);
-        out.append(p, special);
-        if (special == end) break;
-        write_escape(static_cast<unsigned char>(*special), out);
-        p = special + 1;
-    }
+    const char* const special = scan::to_escape(p, end);
+    // Room for the text and its quotes up front, so that a string without escapes (nearly all of
+    // them) costs one scan and one copy.
+    const std::size_t needed = out.size() + text.size() + 2;
+    if (needed > out.capacity()) out.reserve(std::max(needed, 2 * out.capacity()));
     out.push_back('"');
+    out.append(p, special);
+    if (special == end) {
+        out.push_back('"');
+        return;
+    }
+    write_escaped(special, end, out);
 }
 
 void write(const Value& value, std::string& out) {

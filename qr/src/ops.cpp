@@ -21,11 +21,11 @@ constexpr std::uint64_t largest_reference = 2147483647;
 
 // The body of a generate request, in the bank's words.
 struct GenerateBody {
-    std::string glosa;
+    std::string_view glosa;
     std::uint64_t idEstablecimiento = 0;
     std::string_view moneda = "BOB";
     json::Number monto;
-    std::string nombreEstablecimiento;
+    std::string_view nombreEstablecimiento;
     std::string_view numeroReferencia;
     std::uint64_t vigencia = 0;
     const core::WebhookTarget* webhook = nullptr;
@@ -107,10 +107,10 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
     if (!monto) return std::unexpected(monto.error());
 
     const GenerateBody body{
-        .glosa = std::string(core::trim(input.description)),
+        .glosa = core::trim(input.description),
         .idEstablecimiento = input.establishment_id,
         .monto = std::move(*monto),
-        .nombreEstablecimiento = std::string(core::trim(input.establishment_name)),
+        .nombreEstablecimiento = core::trim(input.establishment_name),
         .numeroReferencia = input.reference,
         .vigencia = input.expires_in,
         .webhook = &*input.webhook,
@@ -118,7 +118,12 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
     std::string url = ctx.config.url(path(input.kind, "/generate"));
     auto headers = ctx.api_headers();
     if (!headers) return std::unexpected(headers.error());
-    return HttpRequest{core::Method::POST, std::move(url), std::move(*headers), json::to_json_text(body)};
+    // The keys and punctuation take under 160 bytes; the texts are the rest.
+    std::string text;
+    text.reserve(160 + body.glosa.size() + body.nombreEstablecimiento.size() + body.numeroReferencia.size() +
+                 body.webhook->url.size() + body.webhook->key.size() + body.webhook->value.size() + 64);
+    json::write_json(body, text);
+    return HttpRequest{core::Method::POST, std::move(url), std::move(*headers), std::move(text)};
 }
 
 Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response) {

@@ -48,10 +48,65 @@ concept Envelope = requires(const HttpResponse& response) {
     { E::template open<corvane_bo_json::Value>(response) } -> std::same_as<Result<corvane_bo_json::Value>>;
 };
 
+// Where the `data` of an envelope read in one pass goes: straight into the caller's record.
+template <class T>
+struct DataTarget {
+    T* record = nullptr;
+    bool present = false;
+};
+
+// The codec of that target: as an optional record, null meaning absent.
+template <class T>
+struct DataInto {
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, DataTarget<T>& target) {
+        if (r.skip_whitespace() == 'n') {
+            r.eat();
+            target.present = false;
+            return r.literal("ull");
+        }
+        target.present = true;
+        return corvane_bo_json::read(r, *target.record);
+    }
+};
+
+// A text that must be read (and be valid) but is not kept: a successful envelope's message.
+struct UnkeptText {};
+
+// Its codec: a string or null, as an optional text would accept.
+struct ReadUnkept {
+    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, UnkeptText&) {
+        const int c = r.skip_whitespace();
+        if (c != 'n' && c != '"') return corvane_bo_json::fail("not a string");
+        r.eat();
+        if (c == 'n') return r.literal("ull");
+        std::string scratch;
+        auto text = r.string(scratch);
+        if (!text) return std::unexpected(std::move(text.error()));
+        return {};
+    }
+};
+
+// The envelope with its `data` read straight into a record T, in the same pass as the rest.
+template <class T>
+struct DataWire {
+    std::optional<bool> success;
+    UnkeptText message;
+    DataTarget<T> data;
+    std::vector<ApiFieldError> errors;
+};
+
 struct SuccessData {
     // The data record T of a successful response; `data` is read from the already decoded value.
     template <class T>
     static Result<T> open(const HttpResponse& response) {
+        // One return of one object, so that the record is built where the caller receives it.
+        Result<T> out{std::in_place};
+        if (!read_well_formed(response, *out)) out = open_from_value<T>(response);
+        return out;
+    }
+
+    template <class T>
+    static Result<T> open_from_value(const HttpResponse& response) {
         auto wire = opened_data(response);
         if (!wire) return std::unexpected(std::move(wire.error()));
         auto record = corvane_bo_json::from_value<T>(std::move(*wire));
@@ -61,6 +116,21 @@ struct SuccessData {
 
     // Every step of opening but the reading of the record: the `data` value itself.
     static Result<corvane_bo_json::Value> opened_data(const HttpResponse& response);
+
+    // Reads into `record` the data of a response that succeeds in every respect, without building the
+    // `data` value first: nearly every response. False when anything at all is off; `open` then goes
+    // the long way, which alone words the failure. The reader checks skipped values as strictly as the value
+    // reader would, so this succeeds exactly when the long way does, with the same record.
+    template <class T>
+    static bool read_well_formed(const HttpResponse& response, T& record) {
+        if (!response.is_success()) return false;
+        corvane_bo_json::TextReader reader(response.body);
+        reader.check_skipped_values();
+        DataWire<T> wire;
+        wire.data.record = &record;
+        if (!corvane_bo_json::read(reader, wire) || !reader.end()) return false;
+        return wire.success != false && wire.data.present;
+    }
 };
 
 static_assert(Envelope<SuccessData>);
@@ -75,6 +145,18 @@ struct corvane_bo_json::Fields<corvane_bo_core::ApiFieldError> {
         field("field", &ApiFieldError::field, defaulted),
         field("message", &ApiFieldError::message),
         field("code", &ApiFieldError::code, defaulted),
+    };
+};
+
+template <class T>
+struct corvane_bo_json::Fields<corvane_bo_core::DataWire<T>> {
+    using DataWire = corvane_bo_core::DataWire<T>;
+    static constexpr std::string_view name = "SuccessWire";
+    static constexpr auto list = std::tuple{
+        field("success", &DataWire::success, defaulted),
+        field<corvane_bo_core::ReadUnkept>("message", &DataWire::message, defaulted),
+        field<corvane_bo_core::DataInto<T>>("data", &DataWire::data, defaulted),
+        field("errors", &DataWire::errors, defaulted),
     };
 };
 

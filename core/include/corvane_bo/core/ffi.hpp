@@ -72,6 +72,7 @@ Success describe(std::span<const OpInfo> operations);
 std::string failure(const Error& error);
 Error unknown_operation(std::string_view op);
 Error panic(std::string_view op);
+Error unknown_stage(std::string_view stage, std::string_view operation);
 Error invalid_payload(const corvane_bo_json::DecodeError& error, std::string_view payload);
 
 // Never reports a failure other than through the answer text; a fault escaping the registry becomes
@@ -111,8 +112,7 @@ Outcome run(std::string_view stage, std::string_view payload) {
         if (!result) return std::unexpected(std::move(result.error()));
         return success(*result, parse->response.body.size() + 256);
     }
-    return std::unexpected(
-        Error::ffi("unknown stage `" + std::string(stage) + "` for `" + std::string(Op::name) + "`"));
+    return std::unexpected(unknown_stage(stage, Op::name));
 }
 
 // Drives a local operation whose payload is its input record itself.
@@ -122,7 +122,8 @@ Outcome run_handler(std::string_view payload) {
     if (!input) return std::unexpected(invalid_payload(input.error(), payload));
     auto result = H::handle(*input);
     if (!result) return std::unexpected(std::move(result.error()));
-    return success(*result, 512);
+    // The answer restates about what the payload said: its size is a fair first reservation.
+    return success(*result, payload.size());
 }
 
 }  // namespace ffi

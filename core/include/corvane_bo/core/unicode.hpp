@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace corvane_bo_core {
@@ -27,6 +28,10 @@ struct Decoded {
 // stray continuation bytes and truncated sequences give invalid_code_point with length 1, so a caller
 // stepping by `length` resynchronises on the next byte.
 Decoded decode_utf8(std::string_view s, std::size_t pos);
+
+// `s` with every byte that does not start a well-formed sequence replaced by U+FFFD: texts echoed
+// into answers stay valid UTF-8 whatever a C++ caller passed.
+std::string to_valid_utf8(std::string_view s);
 
 // `s` without White_Space characters at either end. Bytes that are not well-formed UTF-8 are kept.
 std::string_view trim(std::string_view s);

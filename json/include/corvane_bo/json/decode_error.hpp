@@ -57,6 +57,12 @@ inline std::unexpected<DecodeError> fail(std::string message, std::size_t offset
     return std::unexpected(DecodeError{std::move(message), offset});
 }
 
+// At most `count` characters of UTF-8 `text`, never splitting one.
+std::string_view first_characters(std::string_view text, std::size_t count);
+// Texts from the input are quoted in messages up to this many characters, then cut with "…", so that
+// a message never carries a megabyte body back.
+inline constexpr std::size_t quoted_characters = 200;
+
 // How a found value is named in "invalid type: <found>, expected ...".
 std::string unexpected_string(std::string_view text);   // string "abc", escaped for display
 std::string unexpected_integer(std::string_view digits);  // integer `5`

@@ -35,14 +35,14 @@
 #include <vector>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/text_map.hpp"
 #include "corvane_bo/json/text_reader.hpp"
 #include "corvane_bo/json/value.hpp"
 #include "corvane_bo/json/write.hpp"
 
 namespace corvane_bo_json {
 
-// A map from text to text ordered by key (header maps); a key read twice keeps its last value.
-using TextMap = std::map<std::string, std::string, std::less<>>;
+// TextMap (text_map.hpp): header maps; a key read twice keeps its last value.
 
 // Specialised per record: `name` and `list`, a tuple of `field(...)` descriptors.
 template <class T>
@@ -239,6 +239,18 @@ Decoded<void> read_field(Source& source, T& out, const auto& f) {
         return F::codec::read(source, out.*(f.member));
 }
 
+// Reads field I of a record; `field_readers` lists them so that a key found at run time reaches its
+// reader through one indexed call.
+template <class T, std::size_t I, class Source>
+Decoded<void> read_field_at(Source& source, T& out) {
+    return read_field(source, out, std::get<I>(Fields<T>::list));
+}
+
+template <class T, class Source>
+inline constexpr auto field_readers = []<std::size_t... I>(std::index_sequence<I...>) {
+    return std::array<Decoded<void> (*)(Source&, T&), sizeof...(I)>{&read_field_at<T, I, Source>...};
+}(std::make_index_sequence<field_count<T>>{});
+
 // After the closing brace: the first field in declaration order that is neither seen nor allowed to
 // be missing. A plain optional may be missing; one read by a codec must be marked defaulted.
 template <class T>
@@ -281,11 +293,7 @@ Decoded<void> read_object_fields(TextReader& r, T& out) {
         }
         seen |= bit;
         if (auto e = r.object_colon(); !e) return e;
-        Decoded<void> result;
-        for_each_field<T>([&](auto i, const auto& f) {
-            if (static_cast<int>(i.value) == index) result = read_field(r, out, f);
-        });
-        if (!result) return result;
+        if (auto e = field_readers<T, TextReader>[static_cast<std::size_t>(index)](r, out); !e) return e;
     }
     return first_missing<T>(seen);
 }
@@ -336,6 +344,10 @@ Decoded<void> read_integer(TextReader& r, I& out) {
     const int c = r.skip_whitespace();
     if (c < 0) return r.peek_error(Syntax::eof_value);
     if (c != '-' && (c < '0' || c > '9')) return r.invalid_type(integer_name<I>());
+    if (std::uint64_t value = 0; r.plain_unsigned(value, static_cast<std::uint64_t>(std::numeric_limits<I>::max()))) {
+        out = static_cast<I>(value);
+        return {};
+    }
     auto text = r.number();
     if (!text) return std::unexpected(std::move(text.error()));
     auto token = integer_token(*text, r.offset());
@@ -367,6 +379,7 @@ inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
     Decoded<void> body;
     bool first = true;
     std::string scratch;
+    std::string text;
     for (;;) {
         auto key = r.next_key(first, scratch);
         if (!key) {
@@ -374,11 +387,13 @@ inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
             break;
         }
         if (!*key) break;
-        std::string name(**key);
+        if (out.empty()) out.reserve(8);
+        // The key stays valid until the next one is read (it may lie in `scratch`).
+        const std::string_view name = **key;
         if (body = r.object_colon(); !body) break;
-        std::string text;
+        text.clear();
         if (body = read_string(r, text); !body) break;
-        out.insert_or_assign(std::move(name), std::move(text));
+        out.insert_or_assign(name, std::move(text));
     }
     auto closed = r.end_object();
     r.leave();

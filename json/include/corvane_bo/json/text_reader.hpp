@@ -2,12 +2,15 @@
 // with, and places every failure at the byte where a streaming reader finds it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/value.hpp"
 
 namespace corvane_bo_json {
@@ -25,6 +28,17 @@ public:
 
     // Skips whitespace and returns the next byte without consuming it, or -1 at the end.
     int skip_whitespace() noexcept {
+        // Every whitespace byte is at most a space, so the common cases cost a test or two: no
+        // whitespace, or the one space of `, ` and `: ` between tokens.
+        if (end_ - p_ >= 2) {
+            const auto c = static_cast<unsigned char>(*p_);
+            if (c > ' ') return c;
+            const auto next = static_cast<unsigned char>(p_[1]);
+            if (c == ' ' && next > ' ') {
+                ++p_;
+                return next;
+            }
+        }
         while (p_ < end_) {
             const char c = *p_;
             if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
@@ -43,6 +57,24 @@ public:
         return error;
     }
 
+    // A plain unsigned integer of at most 18 digits, not above `max`, that no fraction or exponent
+    // follows: consumed into `value`. Otherwise nothing is consumed and the caller reads the number
+    // the general way, which also words any failure.
+    bool plain_unsigned(std::uint64_t& value, std::uint64_t max) noexcept {
+        const char* p = p_;
+        std::uint64_t v = 0;
+        while (p < end_ && p - p_ < 19 && static_cast<unsigned>(*p - '0') < 10) {
+            v = v * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++p;
+        }
+        const auto digits = p - p_;
+        if (digits == 0 || digits > 18 || (digits > 1 && *p_ == '0') || v > max) return false;
+        if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) return false;
+        value = v;
+        p_ = p;
+        return true;
+    }
+
     // Nesting: call before consuming `[` or `{`, and `leave` after the matching close.
     Decoded<void> enter();
     void leave() noexcept { ++remaining_depth_; }
@@ -51,18 +83,61 @@ public:
     Decoded<void> literal(std::string_view rest);
     // A string whose opening quote has been consumed. The view points into the text when the
     // string holds no escape, otherwise into `scratch`.
-    Decoded<std::string_view> string(std::string& scratch);
-    Decoded<void> string_into(std::string& out);
+    Decoded<std::string_view> string(std::string& scratch) {
+        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+            const std::string_view view(p_, length);
+            p_ += length + 1;
+            return view;
+        }
+        return string_at_length(scratch);
+    }
+    // The same string kept: copied once, or unescaped once, straight into `out`.
+    Decoded<void> string_into(std::string& out) {
+        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+            // Written straight into the string's room: the whole string is among the 64 bytes the
+            // scan just read, so the copy needs no call.
+            const char* from = p_;
+            out.resize_and_overwrite(length, [from, length](char* to, std::size_t) noexcept {
+                copy_short(to, from, length);
+                return length;
+            });
+            p_ += length + 1;
+            return {};
+        }
+        return string_into_at_length(out);
+    }
     Decoded<void> skip_string();
     // The text of a number starting at the next byte (a digit or `-`). While skipping a value, an
     // input ending inside the number is reported as an invalid number.
     Decoded<std::string_view> number(bool skipping = false);
 
-    Decoded<void> object_colon();
+    Decoded<void> object_colon() {
+        const int c = skip_whitespace();
+        if (c == ':') {
+            eat();
+            return {};
+        }
+        return peek_error(c < 0 ? Syntax::eof_object : Syntax::expected_colon);
+    }
     // Walking an array: true while an element follows (the reader then stands on it).
     Decoded<bool> next_element(bool& first);
     // Walking an object: the next key (its colon not yet read), or nothing at the closing brace.
-    Decoded<std::optional<std::string_view>> next_key(bool& first, std::string& scratch);
+    Decoded<std::optional<std::string_view>> next_key(bool& first, std::string& scratch) {
+        int c = skip_whitespace();
+        if (c == ',' && !first) {
+            eat();
+            c = skip_whitespace();
+        } else if (c == '"' && first) {
+            first = false;
+        } else {
+            return first_key_or_end(first);
+        }
+        if (c != '"') return key_expected(c);
+        eat();
+        auto key = string(scratch);
+        if (!key) return std::unexpected(std::move(key.error()));
+        return std::optional<std::string_view>(*key);
+    }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
     Decoded<void> end_array();
     Decoded<void> end_object();
@@ -71,8 +146,14 @@ public:
 
     // Reads and discards one value of any kind, iteratively.
     Decoded<void> skip_value();
+    // From now on, skipped values are read as strictly as kept ones (a skipped string's \u escapes
+    // must pair up too), so that reading a record succeeds exactly when reading the same text into a
+    // `Value` and taking the record from that would.
+    void check_skipped_values() noexcept { check_skipped_ = true; }
     // Reads one value of any kind into a `Value`.
     Decoded<Value> value();
+    // The same, built in place.
+    Decoded<void> value_into(Value& out);
     // The failure for a value of the wrong type at the next byte: "invalid type: <found>, expected
     // <expected>", read far enough to name what was found.
     std::unexpected<DecodeError> invalid_type(std::string_view expected);
@@ -80,15 +161,69 @@ public:
     Decoded<std::string> found();
 
 private:
-    Decoded<void> string_body(std::string* out);
-    Decoded<void> escape(std::string* out);
-    Decoded<unsigned> hex_escape();
-    Decoded<Value> value_at(int c);
+    enum class Step : std::uint8_t { closed, needs_room, failed };
+
+    // Copies n < 64 bytes with a few overlapping word moves, so that short strings need no call.
+    static void copy_short(char* to, const char* from, std::size_t n) noexcept {
+        if (n >= 16) {
+            for (std::size_t i = 0; i + 16 < n; i += 16) scan::store16(to + i, scan::load16(from + i));
+            scan::store16(to + n - 16, scan::load16(from + n - 16));
+        } else if (n >= 8) {
+            std::uint64_t head;
+            std::uint64_t tail;
+            __builtin_memcpy(&head, from, 8);
+            __builtin_memcpy(&tail, from + n - 8, 8);
+            __builtin_memcpy(to, &head, 8);
+            __builtin_memcpy(to + n - 8, &tail, 8);
+        } else if (n >= 4) {
+            std::uint32_t head;
+            std::uint32_t tail;
+            __builtin_memcpy(&head, from, 4);
+            __builtin_memcpy(&tail, from + n - 4, 4);
+            __builtin_memcpy(to, &head, 4);
+            __builtin_memcpy(to + n - 4, &tail, 4);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+        }
+    }
+
+    static constexpr std::size_t no_short_string = static_cast<std::size_t>(-1);
+    // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
+    // them), told by a few block tests; otherwise `no_short_string`, and the out-of-line scan with
+    // its wider steps takes over.
+    std::size_t short_plain_string() const noexcept {
+        const char* p = p_;
+        for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
+            const std::uint32_t mask = scan::reader_mask(scan::load16(p));
+            if (mask == 0) continue;
+            const char* q = p + std::countr_zero(mask);
+            return *q == '"' ? static_cast<std::size_t>(q - p_) : no_short_string;
+        }
+        return no_short_string;
+    }
+    Decoded<std::string_view> string_at_length(std::string& scratch);
+    Decoded<void> string_into_at_length(std::string& out);
+    // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
+    Decoded<std::optional<std::string_view>> first_key_or_end(bool& first);
+    std::unexpected<DecodeError> key_expected(int c) const;
+
+    // Where the plain scan of a string stopped: the closing quote, or the byte the slow path takes up.
+    const char* plain_run(const char* q) const noexcept;
+    Decoded<void> unescape(const char* start, const char* q, std::string& out);
+    // These write into a buffer that a std::string lends out, so they report failures by code and
+    // never allocate (nothing may throw there).
+    Step unescape_some(char*& w, char* w_end, Syntax& failure) noexcept;
+    char* escape(char* w, Syntax& failure) noexcept;
+    bool skip_escape(Syntax& failure) noexcept;
+    bool hex_escape(unsigned& n, Syntax& failure) noexcept;
+    Decoded<void> skip_string_body();
+    Decoded<void> value_at(int c, Value& out);
 
     const char* begin_;
     const char* p_;
     const char* end_;
     int remaining_depth_ = max_depth;
+    bool check_skipped_ = false;
 };
 
 // Parses a whole text as one value of any kind.

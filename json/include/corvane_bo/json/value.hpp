@@ -33,7 +33,7 @@ public:
     // Inserts or replaces; keeps the order.
     void set(std::string key, Value value);
 
-    std::size_t size() const { return members_.size(); }
+    std::size_t size() const;  // defined below `Member`, as Value's constructors are
     bool empty() const { return members_.empty(); }
     auto begin() const { return members_.begin(); }
     auto end() const { return members_.end(); }
@@ -50,18 +50,20 @@ struct Value {
     using Storage = std::variant<std::nullptr_t, bool, Number, std::string, Array, Object>;
     Storage data;
 
-    Value() : data(nullptr) {}
-    Value(std::nullptr_t) : data(nullptr) {}
-    Value(bool b) : data(b) {}
-    Value(Number n) : data(std::move(n)) {}
-    Value(std::string s) : data(std::move(s)) {}
-    Value(std::string_view s) : data(std::string(s)) {}
-    Value(const char* s) : data(std::string(s)) {}
-    Value(Array a) : data(std::move(a)) {}
-    Value(Object o) : data(std::move(o)) {}
+    // Defined below `Member`: constructing the variant needs Object's members complete, and clang
+    // (unlike GCC) instantiates that where the constructor is defined.
+    Value();
+    Value(std::nullptr_t);
+    Value(bool b);
+    Value(Number n);
+    Value(std::string s);
+    Value(std::string_view s);
+    Value(const char* s);
+    Value(Array a);
+    Value(Object o);
     // Integers are written in plain decimal.
-    static Value integer(long long v) { return Value(Number{std::to_string(v)}); }
-    static Value unsigned_integer(unsigned long long v) { return Value(Number{std::to_string(v)}); }
+    static Value integer(long long v);
+    static Value unsigned_integer(unsigned long long v);
 
     bool is_null() const { return std::holds_alternative<std::nullptr_t>(data); }
     template <class T> const T* get() const { return std::get_if<T>(&data); }
@@ -76,6 +78,19 @@ struct Member {
     friend bool operator==(const Member&, const Member&) = default;
 };
 
+inline Value::Value() : data(nullptr) {}
+inline Value::Value(std::nullptr_t) : data(nullptr) {}
+inline Value::Value(bool b) : data(b) {}
+inline Value::Value(Number n) : data(std::move(n)) {}
+inline Value::Value(std::string s) : data(std::move(s)) {}
+inline Value::Value(std::string_view s) : data(std::string(s)) {}
+inline Value::Value(const char* s) : data(std::string(s)) {}
+inline Value::Value(Array a) : data(std::move(a)) {}
+inline Value::Value(Object o) : data(std::move(o)) {}
+inline Value Value::integer(long long v) { return Value(Number{std::to_string(v)}); }
+inline Value Value::unsigned_integer(unsigned long long v) { return Value(Number{std::to_string(v)}); }
+
+inline std::size_t Object::size() const { return members_.size(); }
 inline bool operator==(const Object& a, const Object& b) { return a.members_ == b.members_; }
 
 }  // namespace corvane_bo_json
