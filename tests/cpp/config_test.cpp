@@ -1,5 +1,5 @@
-// The client configuration: how request URLs are joined, the default bases, and what a `config`
-// member of a build payload may hold.
+// The client configuration: how request URLs are joined, the default bases, and the defaults of a
+// decoded `config` member. Its other decoding failures are held by the shared record vectors.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -14,10 +14,6 @@ namespace {
 namespace core = corvane_bo_core;
 namespace json = corvane_bo_json;
 using core::Environment;
-
-std::string default_base(Environment environment) {
-    return std::string(core::default_base_urls[static_cast<std::size_t>(environment)]);
-}
 
 struct UrlCase {
     std::optional<std::string> base_url;
@@ -41,9 +37,10 @@ TEST(ConfigUrl, JoinsBaseAndPathWithExactlyOneSlash) {
         // Only slashes are removed: white space at the seam is part of the texts.
         {" https://h/ ", Environment::sandbox, " v1", " https://h/ / v1"},
         {"https://h/\xe2\x80\x83/", Environment::sandbox, "/\xc3\xa9", "https://h/\xe2\x80\x83/\xc3\xa9"},
-        {std::nullopt, Environment::sandbox, "qr/simple/v2", default_base(Environment::sandbox) + "/qr/simple/v2"},
-        {std::nullopt, Environment::production, "/qr/simple/v2", default_base(Environment::production) + "/qr/simple/v2"},
-        {std::nullopt, Environment::development, "", default_base(Environment::development) + "/"},
+        // Development and sandbox share the test host and differ in their path; production is a bare host.
+        {std::nullopt, Environment::sandbox, "qr/simple/v2", "https://qr-test.corvane.bo/sandbox/qr/simple/v2"},
+        {std::nullopt, Environment::production, "/qr/simple/v2", "https://qr.corvane.bo/qr/simple/v2"},
+        {std::nullopt, Environment::development, "", "https://qr-test.corvane.bo/desarrollo/"},
     };
     for (const auto& c : cases) {
         core::Config config;
@@ -54,40 +51,17 @@ TEST(ConfigUrl, JoinsBaseAndPathWithExactlyOneSlash) {
     }
 }
 
-// Development and sandbox share the test host and differ only in their path; production is a bare host.
-TEST(ConfigUrl, DefaultBasesShareTheTestHost) {
-    const std::string_view development = core::default_base_urls[0], sandbox = core::default_base_urls[1],
-                           production = core::default_base_urls[2];
-    for (std::string_view base : core::default_base_urls) {
-        EXPECT_TRUE(base.starts_with("https://")) << base;
-        EXPECT_FALSE(base.ends_with('/')) << base;
-    }
-    const auto host_end = sandbox.find('/', 8);
-    ASSERT_NE(host_end, std::string_view::npos);
-    EXPECT_EQ(sandbox.substr(host_end), "/sandbox");
-    EXPECT_EQ(development, std::string(sandbox.substr(0, host_end)) + "/desarrollo");
-    EXPECT_EQ(production.find('/', 8), std::string_view::npos);
-    EXPECT_NE(production, sandbox.substr(0, host_end));
-}
-
 // Decoded configurations are shown through the generic writer, so every field is compared at once.
-TEST(ConfigDecode, AcceptsAndRejects) {
+TEST(ConfigDecode, MembersAndDefaults) {
     const struct {
         std::string_view text;
         std::string_view expected;
     } cases[] = {
         {R"({"client_id":"c"})",
          R"({"base_url":null,"basic_token":null,"client_id":"c","client_secret":null,"environment":"sandbox"})"},
-        {R"({"client_id":" ","client_secret":null,"basic_token":null,"base_url":null,"environment":"production"})",
-         R"({"base_url":null,"basic_token":null,"client_id":" ","client_secret":null,"environment":"production"})"},
         {R"({"x":{"y":[1,{}]},"client_id":"","client_secret":"s","basic_token":"b","base_url":" u ","environment":"development"})",
          R"({"base_url":" u ","basic_token":"b","client_id":"","client_secret":"s","environment":"development"})"},
         {R"({"client_id":"c","environment":null})", "expected value at line 1 column 32"},
-        {R"({"client_id":"c","environment":"Sandbox"})",
-         "unknown variant `Sandbox`, expected one of `development`, `sandbox`, `production` at line 1 column 40"},
-        {R"({"environment":"sandbox"})", "missing field `client_id` at line 1 column 25"},
-        {R"({"client_id":null})", "invalid type: null, expected a string at line 1 column 17"},
-        {R"({"client_id":"a","client_id":"b"})", "duplicate field `client_id` at line 1 column 28"},
     };
     for (const auto& c : cases) {
         const auto config = json::from_text<core::Config>(c.text);

@@ -1,11 +1,10 @@
-// The HTTP exchange records and the headers of every API request.
+// The HTTP exchange records and the headers of every API request. A missing token and the decoding
+// failures of a response are held by the shared record vectors.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "corvane_bo/core/ffi.hpp"
 #include "corvane_bo/core/http.hpp"
 #include "corvane_bo/core/operation.hpp"
 #include "corvane_bo/core/token.hpp"
@@ -16,6 +15,7 @@ namespace {
 namespace core = corvane_bo_core;
 namespace json = corvane_bo_json;
 
+// Five headers in byte order; nothing is trimmed, and the scheme is Bearer whatever the token calls itself.
 TEST(ApiHeaders, FiveHeadersWrittenInByteOrder) {
     const struct {
         core::AccessToken token;
@@ -24,10 +24,6 @@ TEST(ApiHeaders, FiveHeadersWrittenInByteOrder) {
     } cases[] = {
         {{"T0k", "Bearer", 1, "qr"}, "client-1",
          R"({"Accept":"application/json","Authorization":"Bearer T0k","Content-Type":"application/json","access_token":"T0k","client_id":"client-1"})"},
-        // Nothing is trimmed or judged: an empty token still makes "Bearer " with its space.
-        {{"", "Bearer", 0, std::nullopt}, "",
-         R"({"Accept":"application/json","Authorization":"Bearer ","Content-Type":"application/json","access_token":"","client_id":""})"},
-        // The scheme is always Bearer, whatever the token calls itself.
         {{" a b ", "MAC", -9, std::nullopt}, " c ",
          R"({"Accept":"application/json","Authorization":"Bearer  a b ","Content-Type":"application/json","access_token":" a b ","client_id":" c "})"},
     };
@@ -40,23 +36,10 @@ TEST(ApiHeaders, FiveHeadersWrittenInByteOrder) {
     }
 }
 
-TEST(ApiHeaders, MissingTokenIsAValidationErrorOnToken) {
-    core::Config config;
-    config.client_id = "c";
-    const auto headers = core::Ctx{config, nullptr}.api_headers();
-    ASSERT_FALSE(headers);
-    EXPECT_EQ(core::ffi::failure(headers.error()),
-              R"({"error":{"field":"token","kind":"validation","message":"an access token is required for this operation","retryable":false},"ok":false})");
-}
-
+// The body is the finished text to send, carried as one string; headers are written in byte order.
 TEST(HttpRequestJson, WritesAllFourKeysInByteOrder) {
-    EXPECT_EQ(json::to_json_text(core::HttpRequest{core::Method::GET, "https://h/p", {}, std::nullopt}),
-              R"({"body":null,"headers":{},"method":"GET","url":"https://h/p"})");
-    // The body is the finished text to send, carried as one string.
     EXPECT_EQ(json::to_json_text(core::HttpRequest{core::Method::PATCH, "u", {{"b", "2"}, {"a", "1"}}, R"({"k":"v"})"}),
               R"({"body":"{\"k\":\"v\"}","headers":{"a":"1","b":"2"},"method":"PATCH","url":"u"})");
-    EXPECT_EQ(json::to_json_text(core::HttpRequest{core::Method::POST, "", {}, ""}),
-              R"({"body":"","headers":{},"method":"POST","url":""})");
 }
 
 TEST(HttpResponseJson, DecodesStatusAndBodyStrictly) {
@@ -66,12 +49,7 @@ TEST(HttpResponseJson, DecodesStatusAndBodyStrictly) {
     } cases[] = {
         {R"({"status":204,"body":"","headers":{"x":"y"}})", "204|"},
         {R"({"body":"b","status":65535})", "65535|b"},
-        {R"({"status":70000,"body":""})", "invalid value: integer `70000`, expected u16 at line 1 column 15"},
-        {R"({"status":-1,"body":""})", "invalid value: integer `-1`, expected u16 at line 1 column 12"},
-        {R"({"status":"200","body":""})", R"(invalid type: string "200", expected u16 at line 1 column 15)"},
         {R"({"status":2e2,"body":""})", "invalid type: floating point `200`, expected u16 at line 1 column 13"},
-        {R"({"status":200,"body":null})", "invalid type: null, expected a string at line 1 column 25"},
-        {R"({"status":200})", "missing field `body` at line 1 column 14"},
         {R"({"body":""})", "missing field `status` at line 1 column 11"},
     };
     for (const auto& c : cases) {
@@ -80,14 +58,6 @@ TEST(HttpResponseJson, DecodesStatusAndBodyStrictly) {
                   c.expected)
             << c.text;
     }
-}
-
-TEST(HttpResponseJson, SuccessIsExactly200To299) {
-    const struct {
-        std::uint16_t status;
-        bool success;
-    } cases[] = {{0, false}, {199, false}, {200, true}, {204, true}, {299, true}, {300, false}, {65535, false}};
-    for (const auto& c : cases) EXPECT_EQ((core::HttpResponse{c.status, ""}.is_success()), c.success) << c.status;
 }
 
 }  // namespace

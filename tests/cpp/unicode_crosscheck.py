@@ -3,15 +3,11 @@
 
     python3 unicode_crosscheck.py path/to/unicode_probe [--ucd /usr/share/unicode]
 
-unicodedata has general categories but neither White_Space nor Alphabetic, so what can be checked
-independently of the UCD files the tables were generated from is:
-- every letter (L*) and number (Nd, Nl, No) is alphanumeric;
-- an alphanumeric code point of any other category is one that Other_Alphabetic can reach (Mn, Mc, So:
-  combining vowel signs, circled letters);
-- White_Space is exactly the separators (Zs, Zl, Zp) plus tab to carriage return and U+0085, and none of
-  it is alphanumeric.
-Python's Unicode version and the one the tables were generated from may differ, so only code points
-assigned in both are compared: a code point unassigned in one version says nothing about the other.
+unicodedata has general categories but neither White_Space nor Alphabetic, so what is checked apart
+from the UCD files the tables were generated from: every letter and number is alphanumeric, and any
+other alphanumeric code point is of a category Other_Alphabetic reaches (Mn, Mc, So); White_Space is
+exactly the separators plus tab to carriage return and U+0085, none of it alphanumeric. Only code
+points assigned in both Unicode versions are compared.
 """
 
 from __future__ import annotations
@@ -29,7 +25,7 @@ WHITE_SPACE_CONTROLS = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x85}
 
 
 def version_tuple(text: str) -> tuple[int, ...]:
-    return tuple(int(part) for part in text.split("."))
+    return tuple(map(int, text.split(".")))
 
 
 def assigned_by(ucd: Path, version: str) -> set[int]:
@@ -66,8 +62,7 @@ def main() -> int:
     if version_tuple(unicodedata.unidata_version) > version_tuple(table_version):
         also_assigned_in_tables = assigned_by(args.ucd, table_version)
 
-    faults = []
-    compared = 0
+    faults, compared = [], 0
     for cp in range(0x110000):
         category = unicodedata.category(chr(cp))
         if category == "Cn" or (also_assigned_in_tables is not None and cp not in also_assigned_in_tables):

@@ -1,10 +1,11 @@
-// Property look-ups, the UTF-8 decoder and trimming. The whole tables are cross-checked against Python
-// by unicode_crosscheck.py; these cases pin what that check cannot see.
+// Property look-ups, the UTF-8 decoder and trimming. The whole tables, White_Space included, are
+// cross-checked against Python by unicode_crosscheck.py; these cases pin what that check cannot see.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "corvane_bo/core/unicode.hpp"
 
@@ -12,56 +13,30 @@ namespace {
 
 using namespace corvane_bo_core;
 
-TEST(Unicode, WhiteSpaceIsExactlyTheTwentyFiveCodePoints) {
-    constexpr char32_t white[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,   0x1680,
-                                  0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
-                                  0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
-    int count = 0;
-    for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) count += is_white_space(cp) ? 1 : 0;
-    EXPECT_EQ(count, 25);
-    for (const char32_t cp : white) EXPECT_TRUE(is_white_space(cp)) << std::hex << static_cast<std::uint32_t>(cp);
-    // Look-alikes that are not White_Space: separators for Python's isspace, zero-width characters.
-    for (const char32_t cp : {0x1C, 0x1F, 0x180E, 0x200B, 0x2060, 0xFEFF})
-        EXPECT_FALSE(is_white_space(cp)) << std::hex << static_cast<std::uint32_t>(cp);
-}
-
-TEST(Unicode, AlphanumericCoversAlphabeticAndNumbers) {
-    struct Case {
+// The cross-check only knows that a combining mark or a symbol *may* be Alphabetic, and skips what
+// Python has not assigned; these pin which ones are.
+TEST(Unicode, AlphanumericBeyondLettersAndNumbers) {
+    constexpr struct {
         char32_t cp;
         bool alphanumeric;
         const char* what;
-    };
-    constexpr Case cases[] = {
-        {U'a', true, "ASCII letter"},
-        {U'7', true, "ASCII digit"},
-        {0xAA, true, "feminine ordinal, Lo"},
-        {0xB2, true, "superscript two, No"},
-        {0xF1, true, "n with tilde"},
+    } cases[] = {
         {0x0345, true, "combining ypogegrammeni, Alphabetic without being a letter"},
-        {0x2160, true, "roman numeral one, Nl"},
         {0x24B6, true, "circled latin capital A, So but Alphabetic"},
-        {0xFF11, true, "full-width digit"},
-        {0x10FFFF, false, "last code point"},
-        {U' ', false, "space"},
-        {U'-', false, "hyphen"},
-        {U'&', false, "ampersand"},
-        {U'\'', false, "apostrophe"},
-        {0xB0, false, "degree sign"},
-        {0xA0, false, "no-break space"},
         {0x0301, false, "combining acute, Mn without Alphabetic"},
-        {0xD800, false, "surrogate"},
+        {0xB0, false, "degree sign, So"},
+        {0x10FFFF, false, "last code point"},
         {invalid_code_point, false, "replacement character"},
     };
     for (const auto& c : cases) EXPECT_EQ(is_alphanumeric(c.cp), c.alphanumeric) << c.what;
 }
 
 TEST(Unicode, DecodeUtf8) {
-    struct Case {
+    constexpr struct {
         std::string_view bytes;
         char32_t cp;
         std::size_t length;
-    };
-    constexpr Case cases[] = {
+    } cases[] = {
         {"A", U'A', 1},
         {"\xC3\xB1", 0xF1, 2},
         {"\xE3\x80\x80", 0x3000, 3},
@@ -69,12 +44,10 @@ TEST(Unicode, DecodeUtf8) {
         {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
         {"\x80", invalid_code_point, 1},              // stray continuation
         {"\xC0\x80", invalid_code_point, 1},          // overlong NUL
-        {"\xC1\xBF", invalid_code_point, 1},          // overlong
         {"\xE0\x9F\xBF", invalid_code_point, 1},      // overlong three-byte
         {"\xED\xA0\x80", invalid_code_point, 1},      // surrogate
         {"\xF0\x8F\xBF\xBF", invalid_code_point, 1},  // overlong four-byte
         {"\xF4\x90\x80\x80", invalid_code_point, 1},  // above U+10FFFF
-        {"\xF5\x80\x80\x80", invalid_code_point, 1},
         {"\xFF", invalid_code_point, 1},
         {"\xE3\x80", invalid_code_point, 1},  // truncated
         {"\xE3\x41\x80", invalid_code_point, 1},
@@ -92,27 +65,20 @@ TEST(Unicode, DecodeUtf8) {
 }
 
 TEST(Unicode, Trim) {
-    struct Case {
-        std::string_view text;
-        std::string_view trimmed;
-    };
-    constexpr Case cases[] = {
+    constexpr std::pair<std::string_view, std::string_view> cases[] = {
         {"", ""},
         {" \t\r\n\v\f", ""},
         {"  word  ", "word"},
-        {" two  words ", "two  words"},
         {"\xC2\xA0" "12.5" "\xE3\x80\x80", "12.5"},                     // U+00A0 and U+3000
         {"\xE2\x80\xA8" "x" "\xE2\x80\xA9", "x"},                       // U+2028, U+2029
         {"\xC2\x85\xE1\x9A\x80" "x" "\xE2\x80\xAF\xE2\x81\x9F", "x"},  // U+0085 U+1680 / U+202F U+205F
-        {"\xC2\xA0\xE3\x80\x80\xC2\xA0", ""},
         {"\xE2\x80\x8B" "x" "\xE2\x80\x8B", "\xE2\x80\x8B" "x" "\xE2\x80\x8B"},  // zero width space stays
         {"x\xA0", "x\xA0"},          // a lone continuation byte is not a no-break space
-        {"\xA0x", "\xA0x"},
         {"x \xE3\x80", "x \xE3\x80"},  // truncated ideographic space
         {"\xC2 x", "\xC2 x"},
         {"\xF0\x9F\x98\x80 ", "\xF0\x9F\x98\x80"},
     };
-    for (const auto& c : cases) EXPECT_EQ(trim(c.text), c.trimmed) << testing::PrintToString(c.text);
+    for (const auto& [text, trimmed] : cases) EXPECT_EQ(trim(text), trimmed) << testing::PrintToString(text);
 }
 
 TEST(Unicode, TrimStaysLinearOnLongBlanks) {

@@ -1,8 +1,11 @@
+// The shared field checks: blank text, digit-only references and amounts. `positive` is seen through
+// the generate stage's failure order in the Python tests.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <limits>
+#include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "corvane_bo/core/validate.hpp"
 
@@ -10,23 +13,22 @@ namespace {
 
 using namespace corvane_bo_core;
 
-// "" for a pass, otherwise the message; the field must come back as given.
-std::string_view outcome(const Result<void>& r, std::string_view field) {
-    if (r) return "";
-    const auto* v = r.error().as<errors::Validation>();
-    if (v == nullptr || v->field != field) return "<wrong error>";
-    return v->message;
+// The passing value as text ("" for none), otherwise the message; the field must come back as given.
+template <class T>
+std::string outcome(const Result<T>& r, std::string_view field) {
+    if (r) {
+        if constexpr (std::is_void_v<T>) return "";
+        else return r->to_string();
+    }
+    const auto* v = r.error().template as<errors::Validation>();
+    return v == nullptr || v->field != field ? "<wrong error>" : std::string(v->message);
 }
 
 TEST(Validate, RequireTextAndNumericReference) {
-    struct Case {
-        std::string_view value;
-        std::string_view require_text;
-        std::string_view numeric_reference;
-    };
-    constexpr std::string_view empty = "must not be empty";
-    constexpr std::string_view digits = "must contain only digits";
-    constexpr Case cases[] = {
+    constexpr std::string_view empty = "must not be empty", digits = "must contain only digits";
+    constexpr struct {
+        std::string_view value, require_text, numeric_reference;
+    } cases[] = {
         {"", empty, empty},
         {" \t\r\n", empty, empty},
         {"\xC2\xA0\xE3\x80\x80", empty, empty},  // no-break and ideographic spaces
@@ -34,9 +36,7 @@ TEST(Validate, RequireTextAndNumericReference) {
         {"0001234", "", ""},
         {"1234567890123456789012345678901234567890", "", ""},
         {" 123", "", digits},
-        {"123\n", "", digits},
         {"+1", "", digits},
-        {"-1", "", digits},
         {"1.0", "", digits},
         {"1\xC2\xA0", "", digits},
         {"\xEF\xBC\x91\xEF\xBC\x92", "", digits},  // full-width digits
@@ -50,45 +50,16 @@ TEST(Validate, RequireTextAndNumericReference) {
     }
 }
 
-TEST(Validate, Positive) {
-    EXPECT_EQ(outcome(positive("expires_in", 0), "expires_in"), "must be greater than zero");
-    EXPECT_EQ(outcome(positive("expires_in", 1), "expires_in"), "");
-    EXPECT_EQ(outcome(positive("establishment_id", std::numeric_limits<std::uint64_t>::max()), "establishment_id"), "");
-}
-
+// The sign is judged before the places; a passing amount comes back normalized.
 TEST(Validate, Amount) {
-    struct Case {
-        std::string_view amount;
-        std::string_view result;  // the normalized amount, or the message
+    constexpr std::string_view not_positive = "must be greater than zero", places = "at most 2 decimal places are allowed";
+    constexpr std::pair<std::string_view, std::string_view> cases[] = {
+        {"0", not_positive},  {"-0.00", not_positive},         {"-0.001", not_positive},
+        {"0.001", places},    {"1.005", places},               {"10.500", "10.5"},
+        {"100.00", "100"},    {"99999999.990", "99999999.99"}, {"79228162514264337593543950335", "79228162514264337593543950335"},
     };
-    constexpr std::string_view not_positive = "must be greater than zero";
-    constexpr std::string_view places = "at most 2 decimal places are allowed";
-    constexpr Case cases[] = {
-        {"0", not_positive},
-        {"-0.00", not_positive},
-        {"-5", not_positive},
-        {"-0.001", not_positive},  // the sign is judged before the places
-        {"0.001", places},
-        {"0.005", places},
-        {"1.005", places},
-        {"10.001", places},
-        {"10.500", "10.5"},
-        {"99999999.990", "99999999.99"},
-        {"1.50", "1.5"},
-        {"100.00", "100"},
-        {"0.01", "0.01"},
-        {"79228162514264337593543950335", "79228162514264337593543950335"},
-    };
-    for (const auto& c : cases) {
-        const auto r = validate_amount("amount", read_amount(c.amount).value());
-        if (r) {
-            EXPECT_EQ(r->to_string(), c.result) << c.amount;
-        } else {
-            const auto* v = r.error().as<errors::Validation>();
-            ASSERT_NE(v, nullptr);
-            EXPECT_EQ(v->field, "amount");
-            EXPECT_EQ(v->message, c.result) << c.amount;
-        }
+    for (const auto& [amount, expected] : cases) {
+        EXPECT_EQ(outcome(validate_amount("amount", read_amount(amount).value()), "amount"), expected) << amount;
     }
 }
 

@@ -38,14 +38,11 @@ TEST(WebhookTarget, ValidatesUrlThenKeyThenValue) {
         {{" \xe3\x80\x80https://shop.bo/hook \n", "k", "s"}, "ok"},
         {{"http://", "k", "s"}, "ok"},
         {{"HTTPS://shop.bo/hook", "k", "s"}, bad_url},
-        {{"Http://shop.bo/hook", "k", "s"}, bad_url},
         {{"ftp://shop.bo/hook", "k", "s"}, bad_url},
-        {{"shop.bo/hook", "k", "s"}, bad_url},
         {{"https:/shop.bo", "k", "s"}, bad_url},
         {{"", "", ""}, bad_url},
         {{"http://h", "", ""}, empty_key},
         {{"http://h", " \xe3\x80\x80 ", "s"}, empty_key},
-        {{"http://h", " k", "s"}, bad_key},
         {{"http://h", "k ", ""}, bad_key},
         {{"http://h", "X.Key", "s"}, bad_key},
         {{"http://h", "X:Key", "s"}, bad_key},
@@ -55,10 +52,7 @@ TEST(WebhookTarget, ValidatesUrlThenKeyThenValue) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(shown(c.target.validate()), c.expected) << c.target.url << "|" << c.target.key << "|" << c.target.value;
-}
-
-// Validation trims only for its tests: the target is written as it was read.
-TEST(WebhookTarget, WrittenUnchanged) {
+    // Validation trims only for its tests: the target is written as it was read.
     EXPECT_EQ(json::to_json_text(core::WebhookTarget{" http://h ", "k", " v "}),
               R"({"key":"k","url":" http://h ","value":" v "})");
 }
@@ -81,8 +75,6 @@ TEST(WebhookAuthenticate, MatchesTheFirstHeaderByFoldedName) {
         {{{"X-KEY", "s3cret"}, {"x-key", "wrong"}}, "X-Key", "s3cret", "ok"},
         {{{"X-Key", "s3cret "}}, "X-Key", "s3cret", mismatch},
         {{{"X-Key", "S3cret"}}, "X-Key", "s3cret", mismatch},
-        {{{"X-Key", "s3creT"}}, "X-Key", "s3cret", mismatch},
-        {{{"X-Key", ""}}, "X-Key", " ", mismatch},
         {{{"X-Key", " "}}, "X-Key", " ", "ok"},
         {{{"X-Key", "s3cret"}}, "X-Key", "", empty_expected},
         {{}, "X-Key", "", empty_expected},
@@ -94,7 +86,6 @@ TEST(WebhookAuthenticate, MatchesTheFirstHeaderByFoldedName) {
          R"({"kind":"webhook_auth","message":"missing `x{` header","retryable":false})"},
         {{{"\xc3\xa4", "v"}}, "\xc3\x84", "v",
          R"({"kind":"webhook_auth","message":"missing `)" "\xc3\x84" R"(` header","retryable":false})"},
-        {{{"", "v"}}, "", "v", "ok"},
         {{{"X-Key", "v"}}, "", "v", R"({"kind":"webhook_auth","message":"missing `` header","retryable":false})"},
     };
     for (const auto& c : cases)

@@ -51,13 +51,7 @@ def test_bad_arguments_raise_type_error(args, kwargs, message):
 
 @pytest.mark.parametrize(
     ("args", "kwargs"),
-    [
-        (("version", ""), {}),
-        (("version",), {"payload": ""}),
-        ((), {"op": "version", "payload": ""}),
-        ((), {"payload": "", "op": "version"}),
-        ((Text("version"), Text("")), {}),
-    ],
+    [(("version",), {"payload": ""}), ((), {"payload": "", "op": "version"}), ((Text("version"), Text("")), {})],
 )
 def test_arguments_by_position_or_keyword(args, kwargs):
     assert _native.call(*args, **kwargs) == VERSION_ANSWER
@@ -65,39 +59,21 @@ def test_arguments_by_position_or_keyword(args, kwargs):
 
 @pytest.mark.parametrize(
     ("args", "kwargs"),
-    [
-        (("\ud800", ""), {}),
-        (("version", "{\"x\":\"\udfff\"}"), {}),
-        ((), {"op": "version", "payload": "\udc80"}),
-    ],
+    [(("\ud800", ""), {}), (("version", "{\"x\":\"\udfff\"}"), {}), ((), {"op": "version", "payload": "\udc80"})],
 )
 def test_lone_surrogate_raises_unicode_encode_error(args, kwargs):
     with pytest.raises(UnicodeEncodeError):
         _native.call(*args, **kwargs)
 
 
-def test_non_ascii_survives_the_round_trip():
-    op = "opération ✓ 😀"
-    assert _native.call(op, "") == (
-        '{"error":{"kind":"ffi","message":"unknown operation `' + op + '`","retryable":false},"ok":false}'
-    )
-
-
-def test_attributes_are_added_in_order():
+def test_module_attributes_and_documentation():
     names = list(vars(_native))
     start = names.index("call")
     assert names[start : start + 3] == ["call", "__version__", "PROTOCOL_VERSION"]
-
-
-def test_attribute_values_and_types():
     assert type(_native.__version__) is str and _native.__version__ == "0.1.0"
     assert type(_native.PROTOCOL_VERSION) is int and _native.PROTOCOL_VERSION == 2
     assert _native.__doc__ == ""
-    assert type(_native.call).__name__ == "builtin_function_or_method"
-    assert _native.call.__self__ is _native
-
-
-def test_call_documentation():
+    assert type(_native.call).__name__ == "builtin_function_or_method" and _native.call.__self__ is _native
     assert _native.call.__text_signature__ == "(op, payload)"
     assert _native.call.__doc__ == (
         "Runs a QR operation; `payload` and the result are JSON strings\n(see `corvane_bo_core::ffi`)."

@@ -11,15 +11,7 @@ from pathlib import Path
 import pytest
 
 from corvane_bo.qr.demo import run_demo
-
-
-def _qr_operations_built() -> bool:
-    try:
-        from corvane_bo.qr import _native
-    except ImportError:
-        return False
-    return "qr.generate" in _native.call("describe", "")
-
+from test_client_integration import _qr_operations_built
 
 needs_qr = pytest.mark.skipif(not _qr_operations_built(), reason="the engine has no QR operations yet")
 
@@ -35,12 +27,9 @@ def test_demo_runs_end_to_end(tmp_path: Path) -> None:
     result = run_cli("demo", "--amount", "0.30", "--out", str(out))
     assert result.returncode == 0, result.stdout + result.stderr
     assert out.read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
-    steps = [line.split()[0] for line in result.stdout.splitlines() if line[:1].isalpha()]
-    for step in ("generate", "image", "pay", "webhook", "verify"):
-        assert step in steps
-    verify = next(line for line in result.stdout.splitlines() if line.startswith("verify"))
-    assert " paid " in verify
-    assert "0.3 BOB" in result.stdout
+    steps = {line.split()[0]: line for line in result.stdout.splitlines() if line[:1].isalpha()}
+    assert {"generate", "image", "pay", "webhook", "verify"} <= steps.keys()
+    assert " paid " in steps["verify"] and "0.3 BOB" in result.stdout
 
 
 @needs_qr
@@ -54,10 +43,7 @@ def test_demo_without_segno_still_succeeds(tmp_path: Path, monkeypatch: pytest.M
 
 def test_call_prints_the_engine_answer_and_sets_the_exit_status() -> None:
     result = run_cli("call", "version")
-    assert result.returncode == 0
-    assert json.loads(result.stdout) == {"ok": True, "value": {"core": "0.1.0", "protocol": 2}}
-
+    assert result.returncode == 0 and json.loads(result.stdout) == {"ok": True, "value": {"core": "0.1.0", "protocol": 2}}
     result = run_cli("call", "qr.nope", stdin="{}")
     assert result.returncode == 1
-    assert result.stdout.strip() == '{"error":{"kind":"ffi","message":"unknown operation `qr.nope`",' \
-                                    '"retryable":false},"ok":false}'
+    assert result.stdout.strip() == '{"error":{"kind":"ffi","message":"unknown operation `qr.nope`","retryable":false},"ok":false}'

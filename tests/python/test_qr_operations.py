@@ -16,16 +16,8 @@ HEADERS = (
     '"access_token":"tok","client_id":"merchant-001"}'
 )
 WEBHOOK = {"url": "https://merchant.test/hook", "key": "X-Hook", "value": "s3cret"}
-GENERATE = {
-    "kind": "mld",
-    "description": "  Pago de prueba ",
-    "amount": "10.50",
-    "reference": "000012345",
-    "expires_in": 3600,
-    "establishment_id": 7,
-    "establishment_name": "Tienda Ñandú 1",
-    "webhook": WEBHOOK,
-}
+GENERATE = {"kind": "mld", "description": "  Pago de prueba ", "amount": "10.50", "reference": "000012345",
+            "expires_in": 3600, "establishment_id": 7, "establishment_name": "Tienda Ñandú 1", "webhook": WEBHOOK}
 
 
 def build(op, input, token=TOKEN):
@@ -57,21 +49,15 @@ def validation(field, message):
 # --- routing ---------------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("op", ["qr.generatex.build", "qr.webhook.parse.build", "qr.verify", "qr.cancel", "qr.generate"])
+@pytest.mark.parametrize("op", ["qr.generate", "qr.webhook.parse.build", "qr.generatex.build"])
 def test_names_without_a_routable_stage_are_unknown(op):
-    assert error(call(op, "{}")) == {"kind": "ffi", "message": f"unknown operation `{op}`", "retryable": False}
+    assert error(call(op, "not json")) == {"kind": "ffi", "message": f"unknown operation `{op}`", "retryable": False}
 
 
-@pytest.mark.parametrize(
-    "op, message",
-    [
-        ("qr.verify.build.x", "unknown stage `build.x` for `qr.verify`"),
-        ("qr.generate.", "unknown stage `` for `qr.generate`"),
-        ("qr.cancel.BUILD", "unknown stage `BUILD` for `qr.cancel`"),
-    ],
-)
-def test_a_wrong_stage_is_reported_before_the_payload_is_read(op, message):
-    assert error(call(op, "not json")) == {"kind": "ffi", "message": message, "retryable": False}
+@pytest.mark.parametrize("op, stage", [("qr.verify", "build.x"), ("qr.generate", ""), ("qr.cancel", "BUILD"), ("qr.verify", " parse")])
+def test_a_wrong_stage_is_reported_before_the_payload_is_read(op, stage):
+    message = f"unknown stage `{stage}` for `{op}`"
+    assert error(call(f"{op}.{stage}", "not json")) == {"kind": "ffi", "message": message, "retryable": False}
 
 
 # --- generate --------------------------------------------------------------------------------
@@ -127,36 +113,19 @@ def test_generate_checks_fields_in_a_fixed_order():
     assert '"vigencia":18446744073709551615,' in request["body"]
 
 
-@pytest.mark.parametrize("name", ["Café Ñandú 2", "Tienda ª Nº 1", "x²", "Ⅻ Ⓐ"])
-def test_establishment_names_of_letters_digits_and_spaces_pass(name):
-    value(build("qr.generate.build", {**GENERATE, "establishment_name": name}))
+@pytest.mark.parametrize("change, field", [
+    ({"establishment_name": "Tienda ª Nº 1"}, None), ({"establishment_name": "x² Ⅻ Ⓐ"}, None),
+    ({"establishment_name": "Don Juan's"}, "establishment_name"), ({"establishment_name": "25°"}, "establishment_name"),
+    ({"establishment_name": "Tienda\u00a0Uno"}, "establishment_name"),
+    ({"reference": "0"}, None), ({"reference": "0000002147483647"}, None), ({"reference": "9" * 25}, "reference"),
+])
+def test_establishment_names_and_references(change, field):
+    answer = json.loads(build("qr.generate.build", {**GENERATE, **change}))
+    assert answer["ok"] is (field is None) and (field is None or answer["error"]["field"] == field)
 
 
-@pytest.mark.parametrize("name", ["A&B", "Don Juan's", "S.A.", "T\tienda", "Tienda\u00a0Uno", "25°"])
-def test_establishment_names_with_other_characters_fail(name):
-    assert error(build("qr.generate.build", {**GENERATE, "establishment_name": name}))["message"] == (
-        "only letters, digits and spaces are allowed"
-    )
-
-
-@pytest.mark.parametrize("reference", ["0", "2147483647", "0000002147483647"])
-def test_references_up_to_32_bits_pass(reference):
-    assert f'"numeroReferencia":"{reference}"' in value(build("qr.generate.build", {**GENERATE, "reference": reference}))["body"]
-
-
-@pytest.mark.parametrize("reference", ["2147483648", "9" * 25])
-def test_references_beyond_32_bits_fail(reference):
-    assert error(build("qr.generate.build", {**GENERATE, "reference": reference}))["field"] == "reference"
-
-
-GENERATED = {
-    "numeroReferencia": "12345",
-    "estado": " PENDIENTE ",
-    "monto": "10.50",
-    "qr": "iVBORw0KGgo=",
-    "fechaExpiracion": "2026-12-07 10:00:00",
-    "extra": {"ignored": [1, 2]},
-}
+GENERATED = {"numeroReferencia": "12345", "estado": " PENDIENTE ", "monto": "10.50", "qr": "iVBORw0KGgo=",
+             "fechaExpiracion": "2026-12-07 10:00:00", "extra": {"ignored": [1, 2]}}
 
 
 def test_generate_parse_reads_the_bank_answer():
@@ -168,16 +137,10 @@ def test_generate_parse_reads_the_bank_answer():
     )
 
 
-@pytest.mark.parametrize(
-    "extra, currency, merchant",
-    [
-        ({"moneda": None}, "BOB", None),
-        ({"moneda": ""}, "", None),
-        ({"moneda": " USD "}, " USD ", None),
-        ({"numeroReferenciaOriginante": "  m-1 "}, "BOB", "m-1"),
-        ({"numeroReferenciaOriginante": " \u3000"}, "BOB", None),
-    ],
-)
+@pytest.mark.parametrize("extra, currency, merchant", [
+    ({"moneda": None}, "BOB", None), ({"moneda": " USD "}, " USD ", None),
+    ({"numeroReferenciaOriginante": "  m-1 "}, "BOB", "m-1"), ({"numeroReferenciaOriginante": " \u3000"}, "BOB", None),
+])
 def test_generate_parse_currency_default_and_merchant_reference(extra, currency, merchant):
     result = value(parse("qr.generate.parse", GENERATE, 200, {"data": {**GENERATED, **extra}}))
     assert (result["currency"], result["merchant_reference"]) == (currency, merchant)
@@ -190,7 +153,7 @@ def test_generate_parse_needs_only_the_kind_but_a_complete_input():
     )
 
 
-# --- the bank's envelope, through the parse stages -----------------------------------------------
+# --- the bank's envelope, through the parse stages (every case is in envelope_test.cpp) -----------
 
 STATUS = {"numeroReferencia": "12345", "estado": "PAGADO"}
 VERIFY = {"kind": "mld", "reference": "12345"}
@@ -203,30 +166,12 @@ def api(status, message, retryable, errors=()):
 @pytest.mark.parametrize(
     "status, body, expected",
     [
-        (401, "", {"kind": "authentication", "message": "empty response body", "retryable": False, "status": 401}),
         (403, {"error_description": "  token expired ", "message": "x"},
          {"kind": "authentication", "message": "token expired", "retryable": False, "status": 403}),
-        (401, {"error_description": " ", "message": "denied", "error": 5},
-         {"kind": "authentication", "message": "denied", "retryable": False, "status": 401}),
-        (200, "<html>", {"kind": "decode", "message": "invalid JSON body: expected value at line 1 column 1", "retryable": False}),
-        (200, "5", {"kind": "decode", "message": "invalid JSON body: invalid type: integer `5`, expected struct SuccessWire at line 1 column 1", "retryable": False}),
-        (500, "  <html>" + "x" * 300, api(500, "<html>" + "x" * 194, True)),
-        (404, "not found", api(404, "not found", False)),
-        (408, "slow", api(408, "slow", True)),
-        (429, "busy", api(429, "busy", True)),
+        (500, "  <html>" + "ñ" * 300, api(500, "<html>" + "ñ" * 194, True)),
         (200, {"success": False, "message": "rechazado", "errors": [{"message": "m", "field": "monto"}]},
          api(200, "rechazado", False, [{"code": None, "field": "monto", "message": "m"}])),
-        (503, {"success": False}, api(503, "request failed with HTTP 503", False)),
-        (503, {"message": "mantenimiento"}, api(503, "mantenimiento", True)),
-        (503, {"success": True, "message": ""}, api(503, "", True)),
-        (400, {"errors": [{"message": "bad", "code": "E1"}]}, api(400, "request failed with HTTP 400", False, [{"code": "E1", "field": None, "message": "bad"}])),
-        (302, {}, api(302, "request failed with HTTP 302", False)),
         (200, {"success": True, "data": None}, {"kind": "decode", "message": "response has no `data` field", "retryable": False}),
-        (200, {"success": True}, {"kind": "decode", "message": "response has no `data` field", "retryable": False}),
-        (200, {"data": {"estado": "PAGADO"}}, {"kind": "decode", "message": "unexpected payload shape: missing field `numeroReferencia`", "retryable": False}),
-        (200, {"data": [1]}, {"kind": "decode", "message": "unexpected payload shape: invalid type: number, expected a string", "retryable": False}),
-        (200, '{"errors":null}', {"kind": "decode", "message": "invalid JSON body: invalid type: null, expected a sequence at line 1 column 14", "retryable": False}),
-        (502, '{"errors":null}', api(502, '{"errors":null}', True)),
     ],
 )
 def test_envelope_outcomes(status, body, expected):
@@ -234,15 +179,9 @@ def test_envelope_outcomes(status, body, expected):
 
 
 def test_verify_parse_reads_payer_and_bank():
-    data = {
-        **STATUS,
-        "mensaje": "  Pago realizado  ",
-        "importe": "10.50",
-        "monto": "99",
-        "moneda": " BOB ",
-        "clienteOrigen": {"nombreCliente": "Ana", "ciCliente": "123", "numeroCuenta": " "},
-        "bancoOrigen": {"codigoBanco": "1001", "fechaTransaccion": "2026-12-06"},
-    }
+    data = {**STATUS, "mensaje": "  Pago realizado  ", "importe": "10.50", "monto": "99", "moneda": " BOB ",
+            "clienteOrigen": {"nombreCliente": "Ana", "ciCliente": "123", "numeroCuenta": " "},
+            "bancoOrigen": {"codigoBanco": "1001", "fechaTransaccion": "2026-12-06"}}
     assert parse("qr.verify.parse", VERIFY, 200, {"data": data}) == (
         '{"ok":true,"value":{"amount":"10.5","currency":"BOB","kind":"mld","merchant_reference":null,'
         '"message":"Pago realizado","payer":{"account_number":null,"document_id":"123","name":"Ana"},'
@@ -251,21 +190,12 @@ def test_verify_parse_reads_payer_and_bank():
     )
 
 
-@pytest.mark.parametrize(
-    "extra, field, expected",
-    [
-        ({}, "amount", None),
-        ({"monto": "15.00"}, "amount", "15"),
-        ({"importe": 7, "monto": 8}, "amount", "7"),
-        ({"importe": None, "monto": 8}, "amount", "8"),
-        ({"clienteOrigen": {"nombreCliente": " ", "numeroCuenta": "", "ciNitCliente": "\n"}}, "payer", None),
-        ({"bancoOrigen": {}}, "payer_bank", None),
-        ({"mensaje": " \t "}, "message", None),
-        ({"estado": "pagado\n"}, "status", "paid"),
-        ({"estado": "PAGADO."}, "status", "unknown"),
-        ({"estado": "CANCELADO"}, "status", "cancelled"),
-    ],
-)
+@pytest.mark.parametrize("extra, field, expected", [
+    ({}, "amount", None), ({"monto": "15.00"}, "amount", "15"), ({"importe": 7, "monto": 8}, "amount", "7"),
+    ({"importe": None, "monto": 8}, "amount", "8"), ({"bancoOrigen": {}}, "payer_bank", None),
+    ({"clienteOrigen": {"nombreCliente": " ", "numeroCuenta": "", "ciNitCliente": "\n"}}, "payer", None),
+    ({"mensaje": " \t "}, "message", None), ({"estado": "cancelado\n"}, "status", "cancelled"),
+])
 def test_status_conversion(extra, field, expected):
     assert value(parse("qr.verify.parse", VERIFY, 200, {"data": {**STATUS, **extra}}))[field] == expected
 
@@ -292,12 +222,7 @@ def test_verify_and_cancel_describe_bodyless_requests(op, input, method, path):
     )
 
 
-@pytest.mark.parametrize(
-    "reference, message",
-    [("", "must not be empty"), (" \u00a0", "must not be empty"), (" 1", "must contain only digits"),
-     ("1 2", "must contain only digits"), ("+1", "must contain only digits"), ("١٢", "must contain only digits"),
-     ("１２", "must contain only digits")],
-)
+@pytest.mark.parametrize("reference, message", [(" \u00a0", "must not be empty"), (" 1", "must contain only digits")])
 @pytest.mark.parametrize("op", ["qr.verify.build", "qr.cancel.build"])
 def test_references_must_be_ascii_digits(op, reference, message):
     # The reference is checked before the missing token.
@@ -324,33 +249,31 @@ def test_webhook_happy_path():
     )
 
 
-@pytest.mark.parametrize(
-    "headers, key, expected, message",
-    [
-        ({"X-Hook": "s3cret "}, "X-Hook", "s3cret", "`X-Hook` header does not match"),
-        ({"X-Hook": "S3CRET"}, "X-Hook", "s3cret", "`X-Hook` header does not match"),
-        ({"X-HOOK": "wrong", "x-hook": "s3cret"}, "X-Hook", "s3cret", "`X-Hook` header does not match"),
-        ({}, "X-Hook", "s3cret", "missing `X-Hook` header"),
-        ({"X-Other": "s3cret"}, "x-hook", "s3cret", "missing `x-hook` header"),
-    ],
-)
-def test_webhook_authentication_comes_before_the_body(headers, key, expected, message):
-    assert error(webhook("not json", headers, key, expected)) == {"kind": "webhook_auth", "message": message, "retryable": False}
+# Every authentication rule is in webhook_test.cpp and most decoding failures are among the shared
+# record vectors; here, that authentication comes before the body is read.
+@pytest.mark.parametrize("body, headers, key, expected, kind, message", [
+    ("nope", {"X-HOOK": "wrong", "x-hook": "s3cret"}, "X-Hook", "s3cret", "webhook_auth", "`X-Hook` header does not match"),
+    ("nope", {"X-Other": "s3cret"}, "x-hook", "s3cret", "webhook_auth", "missing `x-hook` header"),
+    ("nope", None, "X-Hook", "s3cret", "decode", "invalid webhook payload: expected ident at line 1 column 2"),
+    ({"numeroReferencia": "1"}, None, "X-Hook", "s3cret", "decode", "webhook payload has no `monto`/`importe`"),
+])
+def test_webhook_failures(body, headers, key, expected, kind, message):
+    assert error(webhook(body, headers, key, expected)) == {"kind": kind, "message": message, "retryable": False}
 
 
-def test_webhook_empty_expected_value_is_a_validation_error():
-    assert error(webhook(NOTICE, expected="")) == validation("value", "expected webhook header value must not be empty")
+def test_webhook_empty_expected_value_is_refused_before_the_body():
+    assert error(webhook("nope", {"X-Hook": ""}, expected="")) == validation(
+        "value", "expected webhook header value must not be empty")
 
 
 @pytest.mark.parametrize(
     "body, field, expected",
     [
         ({**NOTICE, "monto": "20.00", "importe": 30}, "amount", "20"),
-        ({**NOTICE, "monto": None, "importe": 20}, "amount", "20"),
-        ({**NOTICE, "monto": -5}, "amount", "-5"),
+        ({**NOTICE, "monto": None, "importe": -20}, "amount", "-20"),
         ({**NOTICE, "codigoRespuesta": " ", "estado": "CANCELADO"}, "status", "cancelled"),
-        ({**NOTICE, "codigoRespuesta": " success "}, "response_code", "success"),
-        ({**NOTICE, "codigoRespuesta": "SUCCESS"}, "success", True),
+        ({**NOTICE, "codigoRespuesta": " SUCCESS "}, "response_code", "SUCCESS"),
+        ({**NOTICE, "codigoRespuesta": "success"}, "success", True),
         ({**NOTICE, "codigoRespuesta": "00"}, "status", "unknown"),
         ({**NOTICE, "mensaje": " aprobado "}, "response_detail", "aprobado"),
         ({**NOTICE, "bancoOrigen": {"fechaTransaccion": " 2026-12-06 "}}, "transaction_at", "2026-12-06"),
@@ -360,25 +283,6 @@ def test_webhook_empty_expected_value_is_a_validation_error():
 )
 def test_webhook_reading(body, field, expected):
     assert value(webhook(body))[field] == expected
-
-
-@pytest.mark.parametrize(
-    "body, message",
-    [
-        ("nope", "invalid webhook payload: expected ident at line 1 column 2"),
-        ({"numeroReferencia": 5, "monto": 1}, "invalid webhook payload: invalid type: integer `5`, expected a string at line 1 column 22"),
-        ({**NOTICE, "detalleRespuesta": "a", "mensaje": "b"}, None),
-        ({"numeroReferencia": "1"}, "webhook payload has no `monto`/`importe`"),
-        ({"numeroReferencia": "1", "monto": 1, "estado": " "}, "webhook payload has no `codigoRespuesta`/`estado`"),
-    ],
-)
-def test_webhook_decode_failures(body, message):
-    failure = error(webhook(body))
-    assert failure["kind"] == "decode"
-    if message is None:
-        assert "duplicate field `detalleRespuesta`" in failure["message"]
-    else:
-        assert failure["message"] == message
 
 
 # --- exact decoder answers for record failures ------------------------------------------------
@@ -401,15 +305,9 @@ def test_scenario_generate_pay_verify_cancel():
     """Drives the operations the way a merchant application would, with the bank's answers as it writes them."""
     config = {"client_id": "tienda-77", "environment": "production"}
     token = {"access_token": "eyJhbGciOi", "token_type": "Bearer", "expires_at": 1765000000, "scope": "qr"}
-    order = {
-        "description": "Pedido 5521",
-        "amount": "245.90",
-        "reference": "5521",
-        "expires_in": 900,
-        "establishment_id": 31,
-        "establishment_name": "Farmacia Central",
-        "webhook": {"url": "https://tienda.example/qr/notify", "key": "X-Notify-Token", "value": "n0t1fy"},
-    }
+    order = {"description": "Pedido 5521", "amount": "245.90", "reference": "5521", "expires_in": 900,
+             "establishment_id": 31, "establishment_name": "Farmacia Central",
+             "webhook": {"url": "https://tienda.example/qr/notify", "key": "X-Notify-Token", "value": "n0t1fy"}}
     request = value(call("qr.generate.build", json.dumps({"config": config, "token": token, "input": order})))
     assert request["method"] == "POST"
     assert request["url"] == "https://qr.corvane.bo/qr/simple/v2/generate"
