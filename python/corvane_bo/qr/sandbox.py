@@ -37,10 +37,12 @@ from dataclasses import dataclass, field
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any, cast
+from typing import Any, TypeVar, cast
 
 from .models import AccessToken, Config
 from .transport import HttpRequest, UrllibTransport, header
+
+_Self = TypeVar("_Self", bound="_Background")
 
 __all__ = [
     "Delivery",
@@ -176,7 +178,37 @@ def _fail(status: int, message: str, errors: list[dict[str, str]] | None = None)
     return _Answer(status, {"success": False, "message": message, "errors": errors or []})
 
 
-class SandboxBank:
+class _Background:
+    """A loopback HTTP server on its own thread, stopped by ``close`` or by leaving a ``with`` block."""
+
+    _server: _Server
+    _thread: threading.Thread
+    _closed: bool
+
+    def _serve(self, host: str, port: int, handler: type[BaseHTTPRequestHandler], name: str) -> None:
+        self._server = _Server((host, port), handler, self)
+        self._thread = threading.Thread(
+            target=self._server.serve_forever, kwargs={"poll_interval": 0.05}, name=name, daemon=True
+        )
+        self._thread.start()
+        self._closed = False
+
+    def close(self) -> None:
+        if self._closed:
+            return
+        self._closed = True
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join()
+
+    def __enter__(self: _Self) -> _Self:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+
+class SandboxBank(_Background):
     """The stand-in bank, serving on ``host`` (port 0 picks a free port) from a background thread."""
 
     def __init__(
@@ -193,13 +225,7 @@ class SandboxBank:
         self._qrs: dict[str, _Qr] = {}
         self._failures: deque[_Answer] = deque()
         self._log: list[RecordedRequest] = []
-        self._server = _Server((host, port), _BankHandler, self)
-        self._thread = threading.Thread(
-            target=self._server.serve_forever, kwargs={"poll_interval": 0.05},
-            name="corvane-sandbox-bank", daemon=True,
-        )
-        self._thread.start()
-        self._closed = False
+        self._serve(host, port, _BankHandler, "corvane-sandbox-bank")
 
     @property
     def base_url(self) -> str:
@@ -272,20 +298,6 @@ class SandboxBank:
         if not deliver:
             return None
         return self._deliver(target, _dumps(notification))
-
-    def close(self) -> None:
-        if self._closed:
-            return
-        self._closed = True
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join()
-
-    def __enter__(self) -> SandboxBank:
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        self.close()
 
     # -- internals (callers hold the lock where state is touched) --
 
@@ -486,7 +498,7 @@ class ReceivedWebhook:
 WebhookHandler = Callable[[tuple[tuple[str, str], ...], bytes], int]
 
 
-class WebhookReceiver:
+class WebhookReceiver(_Background):
     """A merchant-side endpoint on loopback that records every POST it receives.
 
     ``handler`` gets the raw headers and body and returns the HTTP status to
@@ -499,13 +511,7 @@ class WebhookReceiver:
         self.path = path
         self._received: deque[ReceivedWebhook] = deque()
         self._arrived = threading.Condition()
-        self._server = _Server((host, port), _ReceiverHandler, self)
-        self._thread = threading.Thread(
-            target=self._server.serve_forever, kwargs={"poll_interval": 0.05},
-            name="corvane-webhook-receiver", daemon=True,
-        )
-        self._thread.start()
-        self._closed = False
+        self._serve(host, port, _ReceiverHandler, "corvane-webhook-receiver")
 
     @property
     def url(self) -> str:
@@ -532,20 +538,6 @@ class WebhookReceiver:
             self._received.append(ReceivedWebhook(path, headers, body, status))
             self._arrived.notify_all()
         return status
-
-    def close(self) -> None:
-        if self._closed:
-            return
-        self._closed = True
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join()
-
-    def __enter__(self) -> WebhookReceiver:
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        self.close()
 
 
 class _ReceiverHandler(_Handler):

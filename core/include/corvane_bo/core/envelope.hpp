@@ -96,7 +96,8 @@ struct DataWire {
 };
 
 struct SuccessData {
-    // The data record T of a successful response; `data` is read from the already decoded value.
+    // The data record T of a successful response, read in one pass when all is well; any failure is
+    // worded by the general path, which reads `data` from the decoded envelope.
     template <class T>
     static Result<T> open(const HttpResponse& response) {
         // One return of one object, so that the record is built where the caller receives it.
