@@ -408,9 +408,9 @@ Decoded<bool> TextReader::next_element(bool& first) {
     return true;
 }
 
-Decoded<std::optional<std::string_view>> TextReader::first_key_or_end(bool& first) {
+Decoded<bool> TextReader::first_key_or_end(bool& first) {
     const int c = skip_whitespace();
-    if (c == '}') return std::nullopt;
+    if (c == '}') return false;
     if (c < 0) return peek_error(Syntax::eof_object);
     if (!first) return peek_error(Syntax::expected_object_comma_or_end);
     first = false;
@@ -580,17 +580,18 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
             bool first = true;
             std::string scratch;
             Decoded<void> body;
+            std::string_view key;
             for (;;) {
-                auto key = next_key(first, scratch);
-                if (!key) {
-                    body = std::unexpected(std::move(key.error()));
+                auto more = next_key(first, scratch, key);
+                if (!more) {
+                    body = std::unexpected(std::move(more.error()));
                     break;
                 }
-                if (!*key) break;
+                if (!*more) break;
                 // Bank records have about ten keys: one allocation for the common object.
                 if (members.empty()) members.reserve(12);
                 Member& member = members.emplace_back();
-                member.key.assign(**key);
+                member.key.assign(key);
                 if (body = object_colon(); !body) break;
                 if (body = value_into(member.value); !body) break;
             }

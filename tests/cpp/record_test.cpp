@@ -115,6 +115,19 @@ TEST(Mapping, FromTextAndFromValue) {
     }
 }
 
+TEST(Mapping, KeysInDeclarationOrderReadAsAnyOther) {
+    // Keys met in declaration order are taken whole; a duplicate found that way, a key spaced before
+    // its colon, one that only starts like the expected key, and an alias read the same as elsewhere.
+    EXPECT_EQ(from_text(R"({"offset":1,"name":"n","port":2,"offset":3,"inner":null,"flag":null})"),
+              "duplicate field `offset` at line 1 column 40");
+    EXPECT_EQ(from_text(R"({"size":"huge","name" :"n","port" : 8,"offset":-5,"inner":{"id":"i"},"count":3,"count":4})"),
+              "duplicate field `count` at line 1 column 86");
+    EXPECT_EQ(from_text(R"({"size":"huge","name":"n","port":8,"offset":-5,"inner":{"id":"i","ident":"j"},"flag":null})"),
+              "duplicate field `id` at line 1 column 72");
+    EXPECT_EQ(from_text(R"({"size":"large","nam":"x","name":"n","port":80,"offset":-5,"inner":{"id":"i"},"flag":null})"),
+              written);
+}
+
 TEST(Mapping, TheFirstFailureInReadingOrderWins) {
     // A record failure met before a syntax failure is the one reported, as a streaming reader sees it.
     EXPECT_EQ(from_text(R"({"name":1, !!!)"), "invalid type: integer `1`, expected a string at line 1 column 9");

@@ -268,32 +268,71 @@ Decoded<void> first_missing(std::uint64_t seen) {
 }
 
 
+// `"key":` of each field whose key is that short, as the reader compares it with the text.
+template <class T>
+inline constexpr auto key_patterns = [] {
+    std::array<TextReader::Pattern, field_count<T>> patterns{};
+    for_each_field<T>([&](auto i, const auto& f) {
+        auto& pattern = patterns[i.value];
+        const std::size_t size = f.key.size() + 3;
+        if (size > sizeof pattern.bytes) return;  // care stays 0: never predicted
+        pattern.bytes[0] = '"';
+        for (std::size_t k = 0; k < f.key.size(); ++k) pattern.bytes[1 + k] = f.key[k];
+        pattern.bytes[size - 2] = '"';
+        pattern.bytes[size - 1] = ':';
+        pattern.care = size == 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
+        pattern.size = static_cast<std::uint32_t>(size);
+    });
+    return patterns;
+}();
+
+// Objects are read with the keys expected in declaration order: when the text at the next key is
+// `"key":` of the field after the last one read, the key is taken without scanning and looking it
+// up. Any other key (reordered, unknown, escaped, spaced before its colon) is read the general way,
+// so that the outcome is the same either way.
 template <class T>
 Decoded<void> read_object_fields(TextReader& r, T& out) {
+    constexpr std::size_t count = field_count<T>;
     std::uint64_t seen = 0;
     bool first = true;
     std::string scratch;
+    std::string_view key;
+    std::size_t predicted = 0;
     for (;;) {
-        auto key = r.next_key(first, scratch);
-        if (!key) return std::unexpected(std::move(key.error()));
-        if (!*key) break;
-        const int index = field_index<T>(**key);
-        if (index < 0) {
-            if (auto e = r.object_colon(); !e) return e;
-            if (auto e = r.skip_value(); !e) return e;
-            continue;
+        auto more = r.next_key_start(first);
+        if (!more) return std::unexpected(std::move(more.error()));
+        if (!*more) break;
+        std::size_t index = predicted;
+        const bool as_predicted =
+            index < count && key_patterns<T>[index].care != 0 && r.at(key_patterns<T>[index]);
+        if (as_predicted) {
+            // The key and its quotes; the colon, known to follow, once the key is accepted.
+            r.skip(key_patterns<T>[index].size - 1);
+        } else {
+            if (auto e = r.key(scratch, key); !e) return e;
+            const int found = field_index<T>(key);
+            if (found < 0) {
+                if (auto e = r.object_colon(); !e) return e;
+                if (auto e = r.skip_value(); !e) return e;
+                continue;
+            }
+            index = static_cast<std::size_t>(found);
         }
         const std::uint64_t bit = std::uint64_t{1} << index;
         if (seen & bit) {
             std::string_view name;
             for_each_field<T>([&](auto i, const auto& f) {
-                if (static_cast<int>(i.value) == index) name = f.key;
+                if (i.value == index) name = f.key;
             });
             return fail("duplicate field `" + std::string(name) + "`");
         }
         seen |= bit;
-        if (auto e = r.object_colon(); !e) return e;
-        if (auto e = field_readers<T, TextReader>[static_cast<std::size_t>(index)](r, out); !e) return e;
+        if (as_predicted)
+            r.skip(1);
+        else if (auto e = r.object_colon(); !e)
+            return e;
+        if (auto e = field_readers<T, TextReader>[index](r, out); !e) return e;
+        predicted = index + 1;
     }
     return first_missing<T>(seen);
 }
@@ -380,16 +419,16 @@ inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
     bool first = true;
     std::string scratch;
     std::string text;
+    std::string_view name;
     for (;;) {
-        auto key = r.next_key(first, scratch);
-        if (!key) {
-            body = std::unexpected(std::move(key.error()));
+        auto more = r.next_key(first, scratch, name);
+        if (!more) {
+            body = std::unexpected(std::move(more.error()));
             break;
         }
-        if (!*key) break;
+        if (!*more) break;
         if (out.empty()) out.reserve(8);
         // The key stays valid until the next one is read (it may lie in `scratch`).
-        const std::string_view name = **key;
         if (body = r.object_colon(); !body) break;
         text.clear();
         if (body = read_string(r, text); !body) break;

@@ -121,8 +121,9 @@ public:
     }
     // Walking an array: true while an element follows (the reader then stands on it).
     Decoded<bool> next_element(bool& first);
-    // Walking an object: the next key (its colon not yet read), or nothing at the closing brace.
-    Decoded<std::optional<std::string_view>> next_key(bool& first, std::string& scratch) {
+    // Walking an object: true when a key follows (the reader then stands on its opening quote), false
+    // at the closing brace.
+    Decoded<bool> next_key_start(bool& first) {
         int c = skip_whitespace();
         if (c == ',' && !first) {
             eat();
@@ -133,11 +134,46 @@ public:
             return first_key_or_end(first);
         }
         if (c != '"') return key_expected(c);
-        eat();
-        auto key = string(scratch);
-        if (!key) return std::unexpected(std::move(key.error()));
-        return std::optional<std::string_view>(*key);
+        return true;
     }
+    // The key at the reader, its colon not yet read. (An out-parameter, so that the common path
+    // returns in a register.)
+    Decoded<void> key(std::string& scratch, std::string_view& out) {
+        eat();
+        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+            out = std::string_view(p_, length);
+            p_ += length + 1;
+            return {};
+        }
+        auto escaped = string_at_length(scratch);
+        if (!escaped) return std::unexpected(std::move(escaped.error()));
+        out = *escaped;
+        return {};
+    }
+    // Both: true with the next key in `out`, false at the closing brace.
+    Decoded<bool> next_key(bool& first, std::string& scratch, std::string_view& out) {
+        auto more = next_key_start(first);
+        if (!more || !*more) return more;
+        if (auto e = key(scratch, out); !e) return std::unexpected(std::move(e.error()));
+        return true;
+    }
+    // Whether the text at the reader starts with `pattern`: the bytes of `pattern.bytes` whose bit is
+    // set in `pattern.care`, compared 32 at a time. False near the end of the text, where the caller
+    // reads the general way.
+    struct Pattern {
+        alignas(16) char bytes[32];
+        std::uint32_t care;
+        std::uint32_t size;  // of the bytes cared for, which come first
+    };
+    bool at(const Pattern& pattern) const noexcept {
+        if (end_ - p_ < 32) return false;
+        const auto low = static_cast<std::uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(scan::load16(p_), _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.bytes)))));
+        const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+            scan::load16(p_ + 16), _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.bytes + 16)))));
+        return ((low | (high << 16)) & pattern.care) == pattern.care;
+    }
+    void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
     Decoded<void> end_array();
     Decoded<void> end_object();
@@ -204,7 +240,7 @@ private:
     Decoded<std::string_view> string_at_length(std::string& scratch);
     Decoded<void> string_into_at_length(std::string& out);
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
-    Decoded<std::optional<std::string_view>> first_key_or_end(bool& first);
+    Decoded<bool> first_key_or_end(bool& first);
     std::unexpected<DecodeError> key_expected(int c) const;
 
     // Where the plain scan of a string stopped: the closing quote, or the byte the slow path takes up.
