@@ -91,7 +91,7 @@ Decoded decode_utf8(std::string_view s, std::size_t pos) {
     return {cp, trail + 1};
 }
 
-std::string_view trim(std::string_view s) {
+std::string_view trim_ends(std::string_view s) {
     std::size_t begin = 0;
     while (begin < s.size()) {
         const auto b = static_cast<unsigned char>(s[begin]);

@@ -34,6 +34,13 @@ Decoded decode_utf8(std::string_view s, std::size_t pos);
 std::string to_valid_utf8(std::string_view s);
 
 // `s` without White_Space characters at either end. Bytes that are not well-formed UTF-8 are kept.
-std::string_view trim(std::string_view s);
+std::string_view trim_ends(std::string_view s);
+
+// The same, inline for the common text that starts and ends with a printable ASCII character.
+inline std::string_view trim(std::string_view s) {
+    const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
+    if (!s.empty() && printable(s.front()) && printable(s.back())) return s;
+    return trim_ends(s);
+}
 
 }  // namespace corvane_bo_core

@@ -668,16 +668,32 @@ template <class T>
 void write_record(const T& record, std::string& out) {
     static constexpr auto order = keys_in_byte_order<T>();
     if constexpr (field_count<T> == 0) out += '{';
+    const auto write_null = [](std::string& text, std::string_view prefix) {
+        append_piece(prefix, text);
+        append_piece("null", text);
+    };
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
             [&] {
                 const auto& f = std::get<order[I]>(Fields<T>::list);
                 using F = std::remove_cvref_t<decltype(f)>;
-                out.append(key_prefix_v<T, I>.data(), key_prefix_v<T, I>.size());
-                if constexpr (std::is_same_v<typename F::codec, OwnCodec>)
-                    write_json(record.*(f.member), out);
-                else
-                    F::codec::write(record.*(f.member), out);
+                using M = typename F::member_type;
+                constexpr std::string_view prefix(key_prefix_v<T, I>.data(), key_prefix_v<T, I>.size());
+                const auto& member = record.*(f.member);
+                if constexpr (!std::is_same_v<typename F::codec, OwnCodec>) {
+                    append_piece(prefix, out);
+                    F::codec::write(member, out);
+                } else if constexpr (std::is_same_v<M, std::string>) {
+                    write_string(member, out, prefix);
+                } else if constexpr (std::is_same_v<M, std::optional<std::string>>) {
+                    if (member)
+                        write_string(*member, out, prefix);
+                    else
+                        write_null(out, prefix);
+                } else {
+                    append_piece(prefix, out);
+                    write_json(member, out);
+                }
             }(),
             ...);
     }(std::make_index_sequence<field_count<T>>{});

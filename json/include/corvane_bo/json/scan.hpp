@@ -33,6 +33,30 @@ inline std::uint32_t writer_mask(__m128i v) noexcept {
 inline __m128i load16(const char* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void store16(char* w, __m128i v) noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v); }
 
+// Copies n < 64 bytes with a few overlapping word moves, so that short texts need no call.
+inline void copy_short(char* to, const char* from, std::size_t n) noexcept {
+    if (n >= 16) {
+        for (std::size_t i = 0; i + 16 < n; i += 16) store16(to + i, load16(from + i));
+        store16(to + n - 16, load16(from + n - 16));
+    } else if (n >= 8) {
+        std::uint64_t head;
+        std::uint64_t tail;
+        __builtin_memcpy(&head, from, 8);
+        __builtin_memcpy(&tail, from + n - 8, 8);
+        __builtin_memcpy(to, &head, 8);
+        __builtin_memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head;
+        std::uint32_t tail;
+        __builtin_memcpy(&head, from, 4);
+        __builtin_memcpy(&tail, from + n - 4, 4);
+        __builtin_memcpy(to, &head, 4);
+        __builtin_memcpy(to + n - 4, &tail, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+    }
+}
+
 // The rest of `to_string_special` once a first block has been found plain.
 const char* to_string_special_after(const char* p, const char* end) noexcept;
 const char* to_string_special_short(const char* p, const char* end) noexcept;

@@ -98,7 +98,7 @@ public:
             // scan just read, so the copy needs no call.
             const char* from = p_;
             out.resize_and_overwrite(length, [from, length](char* to, std::size_t) noexcept {
-                copy_short(to, from, length);
+                scan::copy_short(to, from, length);
                 return length;
             });
             p_ += length + 1;
@@ -198,30 +198,6 @@ public:
 
 private:
     enum class Step : std::uint8_t { closed, needs_room, failed };
-
-    // Copies n < 64 bytes with a few overlapping word moves, so that short strings need no call.
-    static void copy_short(char* to, const char* from, std::size_t n) noexcept {
-        if (n >= 16) {
-            for (std::size_t i = 0; i + 16 < n; i += 16) scan::store16(to + i, scan::load16(from + i));
-            scan::store16(to + n - 16, scan::load16(from + n - 16));
-        } else if (n >= 8) {
-            std::uint64_t head;
-            std::uint64_t tail;
-            __builtin_memcpy(&head, from, 8);
-            __builtin_memcpy(&tail, from + n - 8, 8);
-            __builtin_memcpy(to, &head, 8);
-            __builtin_memcpy(to + n - 8, &tail, 8);
-        } else if (n >= 4) {
-            std::uint32_t head;
-            std::uint32_t tail;
-            __builtin_memcpy(&head, from, 4);
-            __builtin_memcpy(&tail, from + n - 4, 4);
-            __builtin_memcpy(to, &head, 4);
-            __builtin_memcpy(to + n - 4, &tail, 4);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-        }
-    }
 
     static constexpr std::size_t no_short_string = static_cast<std::size_t>(-1);
     // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
