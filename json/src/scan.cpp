@@ -143,6 +143,54 @@ __attribute__((target("ssse3,popcnt"))) Copied unescape_quote_blocks(const char*
     return {p, w};
 }
 
+// For each set of bytes among eight that take a backslash before them (bit i: byte i), the pshufb
+// indices that spread the eight out with lane 8 (a backslash) before each of those.
+struct SpreadIndices {
+    alignas(16) std::uint8_t lanes[256][16];
+};
+
+constexpr SpreadIndices spread_indices = [] {
+    SpreadIndices table{};
+    for (unsigned escaped = 0; escaped < 256; ++escaped) {
+        unsigned lane = 0;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            if (escaped & (1u << byte)) table.lanes[escaped][lane++] = 8;
+            table.lanes[escaped][lane++] = static_cast<std::uint8_t>(byte);
+        }
+        while (lane < 16) table.lanes[escaped][lane++] = 0x80;
+    }
+    return table;
+}();
+
+__attribute__((target("ssse3,popcnt"))) Copied escape_quote_blocks(const char* p, const char* end, char* w,
+                                                                    char* w_end) noexcept {
+    const __m128i backslashes = _mm_set1_epi8('\\');
+    const __m128i quotes = _mm_set1_epi8('"');
+    const __m128i max_control = _mm_set1_epi8(0x1F);
+    while (end - p >= 8 && w_end - w >= 16) {
+        // Eight bytes, with backslashes in the upper lanes for the shuffle to draw on.
+        const __m128i v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), backslashes);
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, max_control), max_control);
+        const __m128i quote_or_backslash = _mm_or_si128(_mm_cmpeq_epi8(v, quotes), _mm_cmpeq_epi8(v, backslashes));
+        const auto controls = static_cast<std::uint32_t>(_mm_movemask_epi8(control)) & 0xFF;
+        const auto escaped = static_cast<std::uint32_t>(_mm_movemask_epi8(quote_or_backslash)) & 0xFF;
+        // Bytes up to a control character go; the caller writes the control's escape.
+        const int kept = controls != 0 ? std::countr_zero(controls) : 8;
+        const std::uint32_t taken = escaped & ((1u << kept) - 1);
+        if (taken == 0) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(w), v);
+        } else {
+            // Lanes past the bytes taken hold junk that later writes cover.
+            const auto* indices = reinterpret_cast<const __m128i*>(spread_indices.lanes[taken]);
+            store16(w, _mm_shuffle_epi8(v, _mm_load_si128(indices)));
+        }
+        p += kept;
+        w += kept + std::popcount(taken);
+        if (kept < 8) break;
+    }
+    return {p, w};
+}
+
 template <Scan kind>
 Copied copy_blocks(const char* p, const char* end, char* w, char* w_end) noexcept {
     if (end - p >= wide_run && w_end - w >= wide_run && has_avx2()) {
@@ -164,6 +212,11 @@ Copied copy_blocks(const char* p, const char* end, char* w, char* w_end) noexcep
 }
 
 }  // namespace
+
+Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
+    if (!has_ssse3_popcnt()) return copy_unescaped(p, end, w, w_end);
+    return escape_quote_blocks(p, end, w, w_end);
+}
 
 Copied copy_plain_after(const char* p, const char* end, char* w, char* w_end) noexcept {
     return copy_blocks<Scan::reader>(p, end, w, w_end);

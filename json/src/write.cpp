@@ -35,8 +35,8 @@ constexpr std::array<Escape, 0x60> escapes = [] {
     return table;
 }();
 
-// The rest of a string from its first byte to escape: blocks are copied whole and escapes written in
-// place, into room claimed once (and again, doubled, for a text that is mostly escapes).
+// The rest of a string from its first byte to escape: quotes and backslashes are escaped on the way
+// through blocks of eight, other escapes written in place, into room claimed once (and again, doubled, for a text that is mostly escapes).
 void write_escaped(const char* from, const char* const end, std::string& out) {
     // A short form adds one byte, a \u00XX form five; assume a few of them.
     constexpr std::size_t step = 6;
@@ -55,21 +55,21 @@ void write_escaped(const char* from, const char* const end, std::string& out) {
                     done = true;
                     break;
                 }
+                const scan::Copied copied = scan::copy_escaping_quotes(p, end, w, w_end);
+                if (copied.p != p) {
+                    p = copied.p;
+                    w = copied.w;
+                    continue;
+                }
+                // A control character, or the last bytes of the text or of the room: one at a time.
                 const auto c = static_cast<unsigned char>(*p);
                 if (c < escapes.size() && escapes[c].size != 0) {
                     std::memcpy(w, escapes[c].text, step);
                     w += escapes[c].size;
-                    ++p;
-                    continue;
-                }
-                // Blocks stop short of the end of the text or of the room: that tail goes byte by byte.
-                const scan::Copied copied = scan::copy_unescaped(p, end, w, w_end);
-                if (copied.p == p) {
-                    *w++ = *p++;
                 } else {
-                    p = copied.p;
-                    w = copied.w;
+                    *w++ = static_cast<char>(c);
                 }
+                ++p;
             }
             from = p;
             size = static_cast<std::size_t>(w - buffer);

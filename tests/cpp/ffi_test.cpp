@@ -140,6 +140,29 @@ TEST(Writer, FindsEscapesAtEveryOffset) {
     }
 }
 
+// Texts dense with escapes (JSON carried inside JSON) against a byte-by-byte escaper, written after
+// text already in the buffer so that room runs out at every point.
+TEST(Writer, DenseEscapesMatchAByteByByteEscaper) {
+    constexpr std::string_view alphabet[] = {"a", "\"", "\\", "\n", "\x01", "\xc3\xa9", " ", "{", "\x1f"};
+    std::uint32_t state = 12345;
+    const auto next = [&state] { return (state = state * 1103515245 + 12345) >> 8; };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        std::string expected = "\"";
+        for (std::size_t n = next() % 90; n > 0; --n) {
+            const std::string_view piece = alphabet[next() % std::size(alphabet)];
+            text += piece;
+            const auto c = static_cast<unsigned char>(piece[0]);
+            expected += c == '"' || c == '\\' || c < 0x20 ? escape_of(c) : std::string(piece);
+        }
+        expected += '"';
+        std::string out(next() % 40, '.');
+        const std::string before = out;
+        json::write_string(text, out);
+        ASSERT_EQ(out, before + expected) << round;
+    }
+}
+
 // ---- answers for unusual input --------------------------------------------------------------------
 
 // Descriptors keep the registry's order; a timeout shows only when an operation has one.

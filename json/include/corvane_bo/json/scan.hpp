@@ -101,6 +101,12 @@ inline Copied copy_plain(const char* p, const char* end, char* w, char* w_end) n
 // run time); elsewhere it is `copy_plain`.
 Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
 
+// The writer's counterpart: copies while putting a backslash before each quote and backslash, eight
+// bytes at a time with SSSE3 (checked at run time; elsewhere it is `copy_unescaped`). Stops before a
+// control character, or when fewer than 8 bytes of input or 16 of room remain; the caller takes over
+// there.
+Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
+
 // First byte in [p, end) that the writer must escape: a quote, a backslash or a control character.
 const char* to_escape(const char* p, const char* end) noexcept;
 
