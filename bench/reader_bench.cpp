@@ -85,7 +85,8 @@ BENCHMARK(read_escaped_string);
 void decode_generate_build(benchmark::State& state) {
     const std::string payload = corvane_bench::generate_build();
     for (auto _ : state) {
-        auto build = json::from_text<core::Build<qr::GenerateQr>>(payload);
+        json::TextStore store;
+        auto build = json::from_text<core::Build<qr::GenerateQr>>(payload, store);
         benchmark::DoNotOptimize(build);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * payload.size()));

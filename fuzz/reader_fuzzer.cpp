@@ -48,7 +48,8 @@ void check_placed(const json::DecodeError& error, std::string_view text) {
 
 template <class T>
 void record_from_text(std::string_view text, const json::Decoded<json::Value>& generic) {
-    auto record = json::from_text<T>(text);
+    json::TextStore store;
+    auto record = json::from_text<T>(text, store);
     if (!record) {
         check_placed(record.error(), text);
         return;
@@ -56,15 +57,15 @@ void record_from_text(std::string_view text, const json::Decoded<json::Value>& g
     if (!generic && !unpaired_escape(generic.error()))
         fault("a record reader accepted text that the generic reader refuses", generic.error().describe(text));
     const std::string written = json::to_json_text(*record);
-    auto again = json::from_text<T>(written);
+    auto again = json::from_text<T>(written, store);
     if (!again) fault("a written record does not read back", again.error().describe(written) + "\n" + written);
     if (json::to_json_text(*again) != written) fault("a record changed on its way through text", written);
 }
 
 template <class T>
 void record_from_value(const json::Value& value) {
-    json::Value copy = value;
-    auto record = json::from_value<T>(std::move(copy));
+    json::TextStore store;
+    auto record = json::from_value<T>(json::Value(value), store);
     if (!record) {
         if (record.error().placed()) fault("a failure read from a value has a place", record.error().message);
         return;

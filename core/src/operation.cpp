@@ -9,10 +9,10 @@ Result<corvane_bo_json::TextMap> Ctx::api_headers() const {
     Result<corvane_bo_json::TextMap> headers{std::in_place};
     headers->reserve(5);
     headers->emplace_hint(headers->end(), "Accept", "application/json");
-    headers->emplace_hint(headers->end(), "Authorization", "Bearer " + token->access_token);
+    headers->emplace_hint(headers->end(), "Authorization", "Bearer " + std::string(token->access_token));
     headers->emplace_hint(headers->end(), "Content-Type", "application/json");
-    headers->emplace_hint(headers->end(), "access_token", token->access_token);
-    headers->emplace_hint(headers->end(), "client_id", config.client_id);
+    headers->emplace_hint(headers->end(), "access_token", std::string(token->access_token));
+    headers->emplace_hint(headers->end(), "client_id", std::string(config.client_id));
     return headers;
 }
 

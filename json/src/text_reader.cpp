@@ -361,6 +361,42 @@ Decoded<void> TextReader::string_into_at_length(std::string& out) {
     return {};
 }
 
+Decoded<void> TextReader::string_kept_at_length(std::string_view& out) {
+    const char* start = p_;
+    const char* q = plain_run(p_);
+    if (q != end_ && *q == '"') {
+        out = std::string_view(start, static_cast<std::size_t>(q - start));
+        p_ = q + 1;
+        return {};
+    }
+    if (store_ == nullptr) return fail("escaped text read as a view without a store", offset());
+    // Unescaped into the store, in room claimed as `unescape` claims it: never lengthened, so the
+    // rest of the input bounds the string, and a long one takes room in doubling steps.
+    const auto prefix = static_cast<std::size_t>(q - start);
+    const std::size_t bound = prefix + static_cast<std::size_t>(end_ - q) + max_step;
+    std::size_t room = std::min(bound, std::max(first_claim, 2 * prefix));
+    std::size_t size = prefix;
+    char* buffer = store_->room(room);
+    std::memcpy(buffer, start, prefix);
+    p_ = q;
+    Syntax failure = Syntax::eof_string;
+    for (;;) {
+        char* w = buffer + size;
+        const Step step = unescape_some(w, buffer + room, failure);
+        size = static_cast<std::size_t>(w - buffer);
+        if (step == Step::failed) return error(failure);
+        if (step == Step::closed) break;
+        // Out of room: the part done moves to room twice as large.
+        room = std::min(bound, 2 * room);
+        char* larger = store_->room(room);
+        if (larger != buffer) std::memcpy(larger, buffer, size);  // the same room grown in place otherwise
+        buffer = larger;
+    }
+    store_->keep(size);
+    out = std::string_view(buffer, size);
+    return {};
+}
+
 Decoded<void> TextReader::skip_string() { return skip_string_body(); }
 
 Decoded<std::string_view> TextReader::number(bool skipping) {

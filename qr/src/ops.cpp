@@ -126,10 +126,10 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
     return HttpRequest{core::Method::POST, std::move(url), std::move(*headers), std::move(text)};
 }
 
-Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response) {
-    auto generated = core::SuccessData::open<wire::Generated>(response);
+Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response, Store& store) {
+    auto generated = core::SuccessData::open<wire::Generated>(response, store);
     if (!generated) return std::unexpected(std::move(generated.error()));
-    return wire::into_qr(std::move(*generated), input.kind);
+    return wire::into_qr(*generated, input.kind);
 }
 
 namespace {
@@ -143,10 +143,10 @@ Result<HttpRequest> bodyless(const Ctx& ctx, core::Method method, QrKind kind, s
     return HttpRequest{method, std::move(url), std::move(*headers), std::nullopt};
 }
 
-Result<QrStatusInfo> status_info(const HttpResponse& response, QrKind kind) {
-    auto status = core::SuccessData::open<wire::Status>(response);
+Result<QrStatusInfo> status_info(const HttpResponse& response, QrKind kind, Store& store) {
+    auto status = core::SuccessData::open<wire::Status>(response, store);
     if (!status) return std::unexpected(std::move(status.error()));
-    return wire::into_info(std::move(*status), kind);
+    return wire::into_info(*status, kind);
 }
 
 }  // namespace
@@ -155,16 +155,16 @@ Result<HttpRequest> Verify::request(const Ctx& ctx, const VerifyQr& input) {
     return bodyless(ctx, core::Method::GET, input.kind, "/verify/", input.reference);
 }
 
-Result<QrStatusInfo> Verify::parse(const VerifyQr& input, const HttpResponse& response) {
-    return status_info(response, input.kind);
+Result<QrStatusInfo> Verify::parse(const VerifyQr& input, const HttpResponse& response, Store& store) {
+    return status_info(response, input.kind, store);
 }
 
 Result<HttpRequest> Cancel::request(const Ctx& ctx, const CancelQr& input) {
     return bodyless(ctx, core::Method::POST, QrKind::simple, "/cancel/", input.reference);
 }
 
-Result<QrStatusInfo> Cancel::parse(const CancelQr&, const HttpResponse& response) {
-    return status_info(response, QrKind::simple);
+Result<QrStatusInfo> Cancel::parse(const CancelQr&, const HttpResponse& response, Store& store) {
+    return status_info(response, QrKind::simple, store);
 }
 
 }  // namespace corvane_bo_qr

@@ -22,33 +22,33 @@ bool is_success_word(std::string_view code) {
 
 }  // namespace
 
-core::Result<PaymentNotification> ParseWebhook::handle(const core::WebhookCall& call) {
+core::Result<PaymentNotification> ParseWebhook::handle(const core::WebhookCall& call, corvane_bo_json::TextStore& store) {
     if (auto e = call.authenticate(); !e) return std::unexpected(std::move(e.error()));
-    auto decoded = corvane_bo_json::from_text<Wire>(call.body);
+    auto decoded = corvane_bo_json::from_text<Wire>(call.body, store);
     if (!decoded) return std::unexpected(Error::decode("invalid webhook payload: " + decoded.error().describe(call.body)));
-    Wire& body = *decoded;
+    const Wire& body = *decoded;
 
     const auto amount = body.monto ? body.monto : body.importe;
     if (!amount) return std::unexpected(Error::decode("webhook payload has no `monto`/`importe`"));
-    auto code = non_empty(std::move(body.codigoRespuesta));
-    if (!code) code = non_empty(std::move(body.estado));
+    auto code = non_empty(body.codigoRespuesta);
+    if (!code) code = non_empty(body.estado);
     if (!code) return std::unexpected(Error::decode("webhook payload has no `codigoRespuesta`/`estado`"));
 
     const PaymentStatus status = is_success_word(*code) ? PaymentStatus::paid : core::SpanishQr::map(*code);
-    auto payer_bank = body.bancoOrigen ? wire::into_bank(std::move(*body.bancoOrigen)) : std::nullopt;
-    auto transaction_at = non_empty(std::move(body.fechaHoraTransaccion));
+    auto payer_bank = body.bancoOrigen ? wire::into_bank(*body.bancoOrigen) : std::nullopt;
+    auto transaction_at = non_empty(body.fechaHoraTransaccion);
     if (!transaction_at && payer_bank) transaction_at = payer_bank->transaction_date;
 
     return PaymentNotification{
-        .reference = std::move(body.numeroReferencia),
+        .reference = body.numeroReferencia,
         .amount = *amount,
-        .currency = non_empty(std::move(body.moneda)),
+        .currency = non_empty(body.moneda),
         .status = status,
-        .response_code = std::move(*code),
-        .response_detail = non_empty(std::move(body.detalleRespuesta)),
-        .transaction_at = std::move(transaction_at),
-        .payer = body.clienteOrigen ? wire::into_payer(std::move(*body.clienteOrigen)) : std::nullopt,
-        .payer_bank = std::move(payer_bank),
+        .response_code = *code,
+        .response_detail = non_empty(body.detalleRespuesta),
+        .transaction_at = transaction_at,
+        .payer = body.clienteOrigen ? wire::into_payer(*body.clienteOrigen) : std::nullopt,
+        .payer_bank = payer_bank,
         .success = status == PaymentStatus::paid,
     };
 }

@@ -64,7 +64,8 @@ TEST(ConfigDecode, MembersAndDefaults) {
         {R"({"client_id":"c","environment":null})", "expected value at line 1 column 32"},
     };
     for (const auto& c : cases) {
-        const auto config = json::from_text<core::Config>(c.text);
+        json::TextStore store;
+        const auto config = json::from_text<core::Config>(c.text, store);
         EXPECT_EQ(config ? json::to_json_text(*config) : config.error().describe(c.text), c.expected) << c.text;
     }
 }

@@ -38,7 +38,8 @@ std::string shown(const core::Error& error) {
 }
 
 std::string opened(std::uint16_t status, std::string_view body) {
-    const auto sample = core::SuccessData::open<Sample>(core::HttpResponse{status, std::string(body)});
+    json::TextStore store;
+    const auto sample = core::SuccessData::open<Sample>(core::HttpResponse{status, body}, store);
     return sample ? json::to_json_text(*sample) : shown(sample.error());
 }
 

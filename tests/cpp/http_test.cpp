@@ -53,8 +53,10 @@ TEST(HttpResponseJson, DecodesStatusAndBodyStrictly) {
         {R"({"body":""})", "missing field `status` at line 1 column 11"},
     };
     for (const auto& c : cases) {
-        const auto response = json::from_text<core::HttpResponse>(c.text);
-        EXPECT_EQ(response ? std::to_string(response->status) + "|" + response->body : response.error().describe(c.text),
+        json::TextStore store;
+        const auto response = json::from_text<core::HttpResponse>(c.text, store);
+        EXPECT_EQ(response ? std::to_string(response->status) + "|" + std::string(response->body)
+                           : response.error().describe(c.text),
                   c.expected)
             << c.text;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "corvane_bo/json/record.hpp"
 
@@ -18,6 +19,12 @@ enum class Size { small, large, huge };
 struct Inner {
     std::string id;
     std::optional<std::string> note;
+};
+
+struct Views {
+    std::string_view first;
+    std::optional<std::string_view> second;
+    std::vector<std::string_view> rest;
 };
 
 struct Sample {
@@ -41,6 +48,13 @@ template <>
 struct corvane_bo_json::Fields<Inner> {
     static constexpr std::string_view name = "Inner";
     static constexpr auto list = std::tuple{field("id", &Inner::id).also("ident"), field("note", &Inner::note)};
+};
+
+template <>
+struct corvane_bo_json::Fields<Views> {
+    static constexpr std::string_view name = "Views";
+    static constexpr auto list = std::tuple{field("first", &Views::first), field("second", &Views::second),
+                                            field("rest", &Views::rest)};
 };
 
 template <>
@@ -126,6 +140,36 @@ TEST(Mapping, KeysInDeclarationOrderReadAsAnyOther) {
               "duplicate field `id` at line 1 column 72");
     EXPECT_EQ(from_text(R"({"size":"large","nam":"x","name":"n","port":80,"offset":-5,"inner":{"id":"i"},"flag":null})"),
               written);
+}
+
+TEST(Mapping, ViewsOfTheTextAndOfItsStore) {
+    // Plain strings are viewed in the text; escaped ones are unescaped into the store, a long one in
+    // growing steps, and every view stays valid while later strings claim room after it.
+    std::string long_escaped;
+    std::string long_plain;
+    for (int i = 0; i < 30000; ++i) {
+        long_escaped += "abc\\n\\u00e9";
+        long_plain += "abc\n\u00e9";
+    }
+    const std::string text = R"({"first":"a\"b","second":")" + long_escaped + R"(","rest":["plain","\t",""]})";
+    json::TextStore store;
+    const auto views = json::from_text<Views>(text, store);
+    ASSERT_TRUE(views);
+    EXPECT_EQ(views->first, "a\"b");
+    EXPECT_EQ(views->second, long_plain);
+    ASSERT_EQ(views->rest.size(), 3u);
+    EXPECT_EQ(views->rest[0], "plain");
+    EXPECT_EQ(views->rest[0].data(), text.data() + text.find("plain"));
+    EXPECT_EQ(views->rest[1], "\t");
+    EXPECT_EQ(views->rest[2], "");
+
+    // From a decoded value, kept by the store.
+    auto value = json::parse(text);
+    ASSERT_TRUE(value);
+    const auto again = json::from_value<Views>(std::move(*value), store);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->second, long_plain);
+    EXPECT_EQ(json::to_json_text(*again), json::to_json_text(*views));
 }
 
 TEST(Mapping, TheFirstFailureInReadingOrderWins) {

@@ -19,12 +19,13 @@ inline constexpr std::array<std::string_view, 3> default_base_urls = {
     "https://qr.corvane.bo",
 };
 
+// Its texts view the payload it was read from.
 struct Config {
-    std::string client_id;
-    std::optional<std::string> client_secret;
-    std::optional<std::string> basic_token;
+    std::string_view client_id;
+    std::optional<std::string_view> client_secret;
+    std::optional<std::string_view> basic_token;
     Environment environment = Environment::sandbox;
-    std::optional<std::string> base_url;
+    std::optional<std::string_view> base_url;
 
     // The base (the override, even when empty, or the environment's default) and the path joined
     // with exactly one "/".

@@ -44,8 +44,8 @@ template <>
 Result<SuccessWire> json_body<SuccessWire>(const HttpResponse& response);
 
 template <class E>
-concept Envelope = requires(const HttpResponse& response) {
-    { E::template open<corvane_bo_json::Value>(response) } -> std::same_as<Result<corvane_bo_json::Value>>;
+concept Envelope = requires(const HttpResponse& response, corvane_bo_json::TextStore& store) {
+    { E::template open<corvane_bo_json::Value>(response, store) } -> std::same_as<Result<corvane_bo_json::Value>>;
 };
 
 // Where the `data` of an envelope read in one pass goes: straight into the caller's record.
@@ -98,19 +98,20 @@ struct DataWire {
 struct SuccessData {
     // The data record T of a successful response, read in one pass when all is well; any failure is
     // worded by the general path, which reads `data` from the decoded envelope.
+    // The record may view the body and `store`.
     template <class T>
-    static Result<T> open(const HttpResponse& response) {
+    static Result<T> open(const HttpResponse& response, corvane_bo_json::TextStore& store) {
         // One return of one object, so that the record is built where the caller receives it.
         Result<T> out{std::in_place};
-        if (!read_well_formed(response, *out)) out = open_from_value<T>(response);
+        if (!read_well_formed(response, *out, store)) out = open_from_value<T>(response, store);
         return out;
     }
 
     template <class T>
-    static Result<T> open_from_value(const HttpResponse& response) {
+    static Result<T> open_from_value(const HttpResponse& response, corvane_bo_json::TextStore& store) {
         auto wire = opened_data(response);
         if (!wire) return std::unexpected(std::move(wire.error()));
-        auto record = corvane_bo_json::from_value<T>(std::move(*wire));
+        auto record = corvane_bo_json::from_value<T>(std::move(*wire), store);
         if (!record) return std::unexpected(Error::decode("unexpected payload shape: " + record.error().message));
         return std::move(*record);
     }
@@ -123,9 +124,9 @@ struct SuccessData {
     // the long way, which alone words the failure. The reader checks skipped values as strictly as the value
     // reader would, so this succeeds exactly when the long way does, with the same record.
     template <class T>
-    static bool read_well_formed(const HttpResponse& response, T& record) {
+    static bool read_well_formed(const HttpResponse& response, T& record, corvane_bo_json::TextStore& store) {
         if (!response.is_success()) return false;
-        corvane_bo_json::TextReader reader(response.body);
+        corvane_bo_json::TextReader reader(response.body, &store);
         reader.check_skipped_values();
         DataWire<T> wire;
         wire.data.record = &record;

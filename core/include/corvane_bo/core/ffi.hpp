@@ -97,8 +97,9 @@ std::string call(const R& registry, std::string_view op, std::string_view payloa
 template <Operation Op>
 Outcome run(std::string_view stage, std::string_view payload) {
     using Input = typename Op::Input;
+    corvane_bo_json::TextStore store;
     if (stage == "build") {
-        auto build = corvane_bo_json::from_text<Build<Input>>(payload);
+        auto build = corvane_bo_json::from_text<Build<Input>>(payload, store);
         if (!build) return std::unexpected(invalid_payload(build.error(), payload));
         const Ctx ctx{build->config, build->token ? &*build->token : nullptr};
         auto request = Op::request(ctx, build->input);
@@ -106,9 +107,9 @@ Outcome run(std::string_view stage, std::string_view payload) {
         return success(*request, request->url.size() + (request->body ? request->body->size() * 2 : 0) + 256);
     }
     if (stage == "parse") {
-        auto parse = corvane_bo_json::from_text<Parse<Input>>(payload);
+        auto parse = corvane_bo_json::from_text<Parse<Input>>(payload, store);
         if (!parse) return std::unexpected(invalid_payload(parse.error(), payload));
-        auto result = Op::parse(parse->input, parse->response);
+        auto result = Op::parse(parse->input, parse->response, store);
         if (!result) return std::unexpected(std::move(result.error()));
         return success(*result, parse->response.body.size() + 256);
     }
@@ -118,9 +119,10 @@ Outcome run(std::string_view stage, std::string_view payload) {
 // Drives a local operation whose payload is its input record itself.
 template <Handler H>
 Outcome run_handler(std::string_view payload) {
-    auto input = corvane_bo_json::from_text<typename H::Input>(payload);
+    corvane_bo_json::TextStore store;
+    auto input = corvane_bo_json::from_text<typename H::Input>(payload, store);
     if (!input) return std::unexpected(invalid_payload(input.error(), payload));
-    auto result = H::handle(*input);
+    auto result = H::handle(*input, store);
     if (!result) return std::unexpected(std::move(result.error()));
     // The answer restates about what the payload said: its size is a fair first reservation.
     return success(*result, payload.size());

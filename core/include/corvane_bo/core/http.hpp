@@ -22,9 +22,10 @@ struct HttpRequest {
     std::optional<std::string> body;
 };
 
+// Read from a payload, its body views it.
 struct HttpResponse {
     std::uint16_t status = 0;
-    std::string body;
+    std::string_view body;
 
     bool is_success() const { return status >= 200 && status <= 299; }
 };

@@ -36,18 +36,21 @@ struct Parse {
     HttpResponse response;
 };
 
+// Records read in a stage view its payload and the call's text store; a parse stage's result may
+// view them too, as it is written out before the call ends.
 template <class Op>
-concept Operation = requires(const Ctx& ctx, const typename Op::Input& input, const HttpResponse& response) {
+concept Operation = requires(const Ctx& ctx, const typename Op::Input& input, const HttpResponse& response,
+                             corvane_bo_json::TextStore& store) {
     { Op::name } -> std::convertible_to<std::string_view>;
     { Op::request(ctx, input) } -> std::same_as<Result<HttpRequest>>;
-    { Op::parse(input, response) } -> std::same_as<Result<typename Op::Output>>;
+    { Op::parse(input, response, store) } -> std::same_as<Result<typename Op::Output>>;
 };
 
 // A local operation that runs in one stage on its input record.
 template <class H>
-concept Handler = requires(const typename H::Input& input) {
+concept Handler = requires(const typename H::Input& input, corvane_bo_json::TextStore& store) {
     { H::name } -> std::convertible_to<std::string_view>;
-    { H::handle(input) } -> std::same_as<Result<typename H::Output>>;
+    { H::handle(input, store) } -> std::same_as<Result<typename H::Output>>;
 };
 
 }  // namespace corvane_bo_core

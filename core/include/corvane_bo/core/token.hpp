@@ -11,10 +11,10 @@ namespace corvane_bo_core {
 
 // Only `access_token` is used; the system has no clock and never judges expiry.
 struct AccessToken {
-    std::string access_token;
-    std::string token_type;
+    std::string_view access_token;
+    std::string_view token_type;
     std::int64_t expires_at = 0;
-    std::optional<std::string> scope;
+    std::optional<std::string_view> scope;
 };
 
 }  // namespace corvane_bo_core

@@ -11,9 +11,9 @@
 namespace corvane_bo_core {
 
 struct WebhookTarget {
-    std::string url;
-    std::string key;
-    std::string value;
+    std::string_view url;
+    std::string_view key;
+    std::string_view value;
 
     // The url has an http(s) scheme, the key is a non-blank header name, the value is not blank.
     // Trims for its tests only; the texts are sent as they are.
@@ -22,9 +22,9 @@ struct WebhookTarget {
 
 struct WebhookCall {
     corvane_bo_json::TextMap headers;
-    std::string body;
-    std::string key;
-    std::string value;
+    std::string_view body;
+    std::string_view key;
+    std::string_view value;
 
     Result<void> authenticate() const;
 };

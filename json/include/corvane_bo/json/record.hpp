@@ -378,6 +378,16 @@ inline Decoded<void> read_string(TextReader& r, std::string& out) {
     return r.string_into(out);
 }
 
+// A string kept as a view of the text, or of its unescaped copy in the reader's store.
+inline Decoded<void> read_string(TextReader& r, std::string_view& out) {
+    if (r.skip_whitespace() != '"') {
+        if (r.skip_whitespace() < 0) return r.peek_error(Syntax::eof_value);
+        return r.invalid_type("a string");
+    }
+    r.eat();
+    return r.string_kept(out);
+}
+
 template <class I>
 Decoded<void> read_integer(TextReader& r, I& out) {
     const int c = r.skip_whitespace();
@@ -468,7 +478,7 @@ Decoded<void> read_sequence(TextReader& r, std::vector<V>& out) {
 
 template <class T>
 Decoded<void> read(TextReader& r, T& out) {
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
         return detail::read_string(r, out);
     } else if constexpr (std::is_same_v<T, bool>) {
         const int c = r.skip_whitespace();
@@ -502,9 +512,43 @@ Decoded<void> read(TextReader& r, T& out) {
     }
 }
 
-// One whole text as a T: one value, whitespace around it, nothing after it.
+namespace detail {
+
+// Whether a T read from text holds views of it (and of the store its escaped strings go to).
+template <class T>
+constexpr bool holds_views() {
+    if constexpr (std::is_same_v<T, std::string_view>) {
+        return true;
+    } else if constexpr (is_optional<T>::value || is_vector<T>::value) {
+        return holds_views<typename T::value_type>();
+    } else if constexpr (record<T>) {
+        bool any = false;
+        for_each_field<T>([&](auto, const auto& f) {
+            any = any || holds_views<typename std::remove_cvref_t<decltype(f)>::member_type>();
+        });
+        return any;
+    } else {
+        return false;
+    }
+}
+
+}  // namespace detail
+
+// One whole text as a T: one value, whitespace around it, nothing after it. The T may view the text
+// and `store`, and is valid as long as both are.
+template <class T>
+Decoded<T> from_text(std::string_view text, TextStore& store) {
+    TextReader reader(text, &store);
+    T out{};
+    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
+    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
+    return out;
+}
+
+// The same for a T that owns all its texts.
 template <class T>
 Decoded<T> from_text(std::string_view text) {
+    static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
     TextReader reader(text);
     T out{};
     if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
@@ -569,6 +613,12 @@ Decoded<void> read(Value& v, T& out) {
         if (!text) return detail::value_type_error(v, "a string");
         out = std::move(*text);
         return {};
+    } else if constexpr (std::is_same_v<T, std::string_view>) {
+        // A view of the value's own text: the value is kept while the record is used.
+        auto* text = v.get<std::string>();
+        if (!text) return detail::value_type_error(v, "a string");
+        out = *text;
+        return {};
     } else if constexpr (std::is_same_v<T, bool>) {
         auto* b = v.get<bool>();
         if (!b) return detail::value_type_error(v, "a boolean");
@@ -621,8 +671,17 @@ Decoded<void> read(Value& v, T& out) {
 
 template <class T>
 Decoded<T> from_value(Value&& value) {
+    static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
     T out{};
     if (auto e = read(value, out); !e) return std::unexpected(std::move(e.error()));
+    return out;
+}
+
+// A T that may view the value's texts: the value is kept in `store`.
+template <class T>
+Decoded<T> from_value(Value&& value, TextStore& store) {
+    T out{};
+    if (auto e = read(store.hold(std::move(value)), out); !e) return std::unexpected(std::move(e.error()));
     return out;
 }
 
@@ -683,9 +742,10 @@ void write_record(const T& record, std::string& out) {
                 if constexpr (!std::is_same_v<typename F::codec, OwnCodec>) {
                     append_piece(prefix, out);
                     F::codec::write(member, out);
-                } else if constexpr (std::is_same_v<M, std::string>) {
+                } else if constexpr (std::is_same_v<M, std::string> || std::is_same_v<M, std::string_view>) {
                     write_string(member, out, prefix);
-                } else if constexpr (std::is_same_v<M, std::optional<std::string>>) {
+                } else if constexpr (std::is_same_v<M, std::optional<std::string>> ||
+                                     std::is_same_v<M, std::optional<std::string_view>>) {
                     if (member)
                         write_string(*member, out, prefix);
                     else

@@ -11,6 +11,7 @@
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/scan.hpp"
+#include "corvane_bo/json/text_store.hpp"
 #include "corvane_bo/json/value.hpp"
 
 namespace corvane_bo_json {
@@ -20,8 +21,9 @@ inline constexpr int max_depth = 128;
 
 class TextReader {
 public:
-    explicit TextReader(std::string_view text) noexcept
-        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
+    // Strings read as views (`string_kept`) that hold escapes are unescaped into `store`.
+    explicit TextReader(std::string_view text, TextStore* store = nullptr) noexcept
+        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), store_(store) {}
 
     std::string_view text() const { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
     std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
@@ -106,6 +108,17 @@ public:
         }
         return string_into_at_length(out);
     }
+    // The same string as a view: of the text itself when it holds no escape, otherwise of its
+    // unescaped copy in the reader's store (which must then have been given).
+    Decoded<void> string_kept(std::string_view& out) {
+        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+            out = std::string_view(p_, length);
+            p_ += length + 1;
+            return {};
+        }
+        return string_kept_at_length(out);
+    }
+    TextStore* store() const noexcept { return store_; }
     Decoded<void> skip_string();
     // The text of a number starting at the next byte (a digit or `-`). While skipping a value, an
     // input ending inside the number is reported as an invalid number.
@@ -215,6 +228,7 @@ private:
     }
     Decoded<std::string_view> string_at_length(std::string& scratch);
     Decoded<void> string_into_at_length(std::string& out);
+    Decoded<void> string_kept_at_length(std::string_view& out);
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
     Decoded<bool> first_key_or_end(bool& first);
     std::unexpected<DecodeError> key_expected(int c) const;
@@ -234,6 +248,7 @@ private:
     const char* begin_;
     const char* p_;
     const char* end_;
+    TextStore* store_;
     int remaining_depth_ = max_depth;
     bool check_skipped_ = false;
 };

@@ -27,7 +27,7 @@ std::string to_text(const Value& value);
 
 // A string preceded by `prefix` (a key and its colon): a short plain string is written with its
 // prefix in one piece.
-[[gnu::flatten]] inline void write_string(std::string_view text, std::string& out, std::string_view prefix = {}) {
+[[gnu::flatten]] inline void write_string(std::string_view text, std::string& out, std::string_view prefix = "") {
     const std::size_t n = text.size();
     if (n < 16 && !scan::short_needs_escape(text.data(), n)) {
         const std::size_t size = out.size();

@@ -24,61 +24,62 @@ enum class QrKind { simple, mld };
 // The product's base path, without leading or trailing slash.
 constexpr std::string_view base_path(QrKind kind) { return kind == QrKind::simple ? "qr/simple/v2" : "qr/mld/v2"; }
 
+// Inputs view the payload they were read from; results view the bank's answer (or the call's store).
 struct GenerateQr {
     QrKind kind = QrKind::simple;
-    std::string description;
+    std::string_view description;
     Decimal amount;
-    std::string reference;
+    std::string_view reference;
     std::uint64_t expires_in = 0;
     std::uint64_t establishment_id = 0;
-    std::string establishment_name;
+    std::string_view establishment_name;
     std::optional<corvane_bo_core::WebhookTarget> webhook;
 };
 
 struct VerifyQr {
     QrKind kind = QrKind::simple;
-    std::string reference;
+    std::string_view reference;
 };
 
 // A cancellation always goes to the simple product.
 struct CancelQr {
-    std::string reference;
+    std::string_view reference;
 };
 
 struct Payer {
-    std::optional<std::string> name;
-    std::optional<std::string> account_number;
-    std::optional<std::string> document_id;
+    std::optional<std::string_view> name;
+    std::optional<std::string_view> account_number;
+    std::optional<std::string_view> document_id;
 };
 
 struct PayerBank {
-    std::optional<std::string> bank_code;
-    std::optional<std::string> bank_name;
-    std::optional<std::string> ach_order_number;
-    std::optional<std::string> transaction_date;
+    std::optional<std::string_view> bank_code;
+    std::optional<std::string_view> bank_name;
+    std::optional<std::string_view> ach_order_number;
+    std::optional<std::string_view> transaction_date;
 };
 
 struct GeneratedQr {
     QrKind kind = QrKind::simple;
-    std::string reference;
-    std::optional<std::string> merchant_reference;
+    std::string_view reference;
+    std::optional<std::string_view> merchant_reference;
     PaymentStatus status = PaymentStatus::unknown;
-    std::string raw_status;
-    std::optional<std::string> expires_at;
-    std::string currency;
+    std::string_view raw_status;
+    std::optional<std::string_view> expires_at;
+    std::string_view currency;
     Decimal amount;
-    std::string qr_image_base64;
+    std::string_view qr_image_base64;
 };
 
 struct QrStatusInfo {
     QrKind kind = QrKind::simple;
-    std::string reference;
-    std::optional<std::string> merchant_reference;
+    std::string_view reference;
+    std::optional<std::string_view> merchant_reference;
     PaymentStatus status = PaymentStatus::unknown;
-    std::string raw_status;
-    std::optional<std::string> message;
+    std::string_view raw_status;
+    std::optional<std::string_view> message;
     std::optional<Decimal> amount;
-    std::optional<std::string> currency;
+    std::optional<std::string_view> currency;
     std::optional<Payer> payer;
     std::optional<PayerBank> payer_bank;
 };

@@ -14,6 +14,9 @@ using corvane_bo_core::Ctx;
 using corvane_bo_core::HttpRequest;
 using corvane_bo_core::HttpResponse;
 using corvane_bo_core::Result;
+using Store = corvane_bo_json::TextStore;
+
+// Parse results view the response and the call's store.
 
 // Asks the bank for a payment QR code for an amount in bolivianos.
 struct Generate {
@@ -22,7 +25,7 @@ struct Generate {
     using Output = GeneratedQr;
 
     static Result<HttpRequest> request(const Ctx& ctx, const GenerateQr& input);
-    static Result<GeneratedQr> parse(const GenerateQr& input, const HttpResponse& response);
+    static Result<GeneratedQr> parse(const GenerateQr& input, const HttpResponse& response, Store& store);
 };
 
 // Asks the bank for the current state of a QR payment.
@@ -32,7 +35,7 @@ struct Verify {
     using Output = QrStatusInfo;
 
     static Result<HttpRequest> request(const Ctx& ctx, const VerifyQr& input);
-    static Result<QrStatusInfo> parse(const VerifyQr& input, const HttpResponse& response);
+    static Result<QrStatusInfo> parse(const VerifyQr& input, const HttpResponse& response, Store& store);
 };
 
 // Asks the bank to cancel a QR payment; always through the simple product.
@@ -42,7 +45,7 @@ struct Cancel {
     using Output = QrStatusInfo;
 
     static Result<HttpRequest> request(const Ctx& ctx, const CancelQr& input);
-    static Result<QrStatusInfo> parse(const CancelQr& input, const HttpResponse& response);
+    static Result<QrStatusInfo> parse(const CancelQr& input, const HttpResponse& response, Store& store);
 };
 
 static_assert(corvane_bo_core::Operation<Generate>);

@@ -16,26 +16,26 @@ namespace corvane_bo_qr {
 
 // The notification body, in the bank's words.
 struct Wire {
-    std::string numeroReferencia;
+    std::string_view numeroReferencia;
     std::optional<Decimal> monto;
     std::optional<Decimal> importe;
-    std::optional<std::string> moneda;
-    std::optional<std::string> codigoRespuesta;
-    std::optional<std::string> estado;
-    std::optional<std::string> detalleRespuesta;
-    std::optional<std::string> fechaHoraTransaccion;
+    std::optional<std::string_view> moneda;
+    std::optional<std::string_view> codigoRespuesta;
+    std::optional<std::string_view> estado;
+    std::optional<std::string_view> detalleRespuesta;
+    std::optional<std::string_view> fechaHoraTransaccion;
     std::optional<wire::WirePayer> clienteOrigen;
     std::optional<wire::WireBank> bancoOrigen;
 };
 
 struct PaymentNotification {
-    std::string reference;
+    std::string_view reference;
     Decimal amount;
-    std::optional<std::string> currency;
+    std::optional<std::string_view> currency;
     PaymentStatus status = PaymentStatus::unknown;
-    std::string response_code;
-    std::optional<std::string> response_detail;
-    std::optional<std::string> transaction_at;
+    std::string_view response_code;
+    std::optional<std::string_view> response_detail;
+    std::optional<std::string_view> transaction_at;
     std::optional<Payer> payer;
     std::optional<PayerBank> payer_bank;
     bool success = false;
@@ -46,7 +46,9 @@ struct ParseWebhook {
     using Input = corvane_bo_core::WebhookCall;
     using Output = PaymentNotification;
 
-    static corvane_bo_core::Result<PaymentNotification> handle(const corvane_bo_core::WebhookCall& call);
+    // The notification views the call's payload and `store`.
+    static corvane_bo_core::Result<PaymentNotification> handle(const corvane_bo_core::WebhookCall& call,
+                                                               corvane_bo_json::TextStore& store);
 };
 
 static_assert(corvane_bo_core::Handler<ParseWebhook>);

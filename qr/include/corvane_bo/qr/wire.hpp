@@ -11,48 +11,48 @@
 namespace corvane_bo_qr::wire {
 
 struct WirePayer {
-    std::optional<std::string> nombreCliente;
-    std::optional<std::string> numeroCuenta;
-    std::optional<std::string> ciNitCliente;
+    std::optional<std::string_view> nombreCliente;
+    std::optional<std::string_view> numeroCuenta;
+    std::optional<std::string_view> ciNitCliente;
 };
 
 struct WireBank {
-    std::optional<std::string> codigoBanco;
-    std::optional<std::string> nombreBanco;
-    std::optional<std::string> numeroOrdenAch;
-    std::optional<std::string> fechaTransaccion;
+    std::optional<std::string_view> codigoBanco;
+    std::optional<std::string_view> nombreBanco;
+    std::optional<std::string_view> numeroOrdenAch;
+    std::optional<std::string_view> fechaTransaccion;
 };
 
 // The `data` of a generate response.
 struct Generated {
-    std::string numeroReferencia;
-    std::string estado;
-    std::optional<std::string> fechaExpiracion;
-    std::optional<std::string> moneda;
+    std::string_view numeroReferencia;
+    std::string_view estado;
+    std::optional<std::string_view> fechaExpiracion;
+    std::optional<std::string_view> moneda;
     Decimal monto;
-    std::optional<std::string> numeroReferenciaOriginante;
-    std::string qr;
+    std::optional<std::string_view> numeroReferenciaOriginante;
+    std::string_view qr;
 };
 
 // The `data` of a verify or cancel response.
 struct Status {
-    std::string numeroReferencia;
-    std::string estado;
-    std::optional<std::string> mensaje;
+    std::string_view numeroReferencia;
+    std::string_view estado;
+    std::optional<std::string_view> mensaje;
     std::optional<Decimal> importe;
     std::optional<Decimal> monto;
-    std::optional<std::string> moneda;
-    std::optional<std::string> numeroReferenciaOriginante;
+    std::optional<std::string_view> moneda;
+    std::optional<std::string_view> numeroReferenciaOriginante;
     std::optional<WirePayer> clienteOrigen;
     std::optional<WireBank> bancoOrigen;
 };
 
 // A bank text trimmed, and absent when blank.
-std::optional<std::string> non_empty(std::optional<std::string> text);
-std::optional<Payer> into_payer(WirePayer payer);
-std::optional<PayerBank> into_bank(WireBank bank);
-GeneratedQr into_qr(Generated generated, QrKind kind);
-QrStatusInfo into_info(Status status, QrKind kind);
+std::optional<std::string_view> non_empty(std::optional<std::string_view> text);
+std::optional<Payer> into_payer(const WirePayer& payer);
+std::optional<PayerBank> into_bank(const WireBank& bank);
+GeneratedQr into_qr(const Generated& generated, QrKind kind);
+QrStatusInfo into_info(const Status& status, QrKind kind);
 
 }  // namespace corvane_bo_qr::wire
 
