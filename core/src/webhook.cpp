@@ -48,7 +48,7 @@ bool equal_in_constant_time(std::string_view a, std::string_view b) {
     return difference == 0;
 }
 
-Result<void> authenticate(const corvane_bo_json::TextMap& headers, std::string_view name, std::string_view expected) {
+Result<void> authenticate(const corvane_bo_json::TextViewMap& headers, std::string_view name, std::string_view expected) {
     if (expected.empty())
         return std::unexpected(Error::validation("value", "expected webhook header value must not be empty"));
     const auto entry = std::ranges::find_if(headers, [name](const auto& header) { return same_name(header.first, name); });

@@ -63,7 +63,7 @@ TEST(WebhookAuthenticate, MatchesTheFirstHeaderByFoldedName) {
     const std::string empty_expected = invalid("value", "expected webhook header value must not be empty");
     // Every failure message is compared whole, so none can carry a header value.
     const struct {
-        json::TextMap headers;
+        json::TextViewMap headers;
         std::string_view name;
         std::string_view expected;
         std::string result;

@@ -21,7 +21,7 @@ struct WebhookTarget {
 };
 
 struct WebhookCall {
-    corvane_bo_json::TextMap headers;
+    corvane_bo_json::TextViewMap headers;
     std::string_view body;
     std::string_view key;
     std::string_view value;
@@ -33,7 +33,7 @@ namespace webhook {
 
 // The first header whose name equals `name` with ASCII letters folded must carry exactly `expected`.
 // Neither failure reveals a header value.
-Result<void> authenticate(const corvane_bo_json::TextMap& headers, std::string_view name, std::string_view expected);
+Result<void> authenticate(const corvane_bo_json::TextViewMap& headers, std::string_view name, std::string_view expected);
 
 // Equal texts, compared without stopping at the first difference when the lengths agree.
 bool equal_in_constant_time(std::string_view a, std::string_view b);

@@ -93,6 +93,8 @@ namespace detail {
 template <class T> struct is_optional : std::false_type {};
 template <class T> struct is_optional<std::optional<T>> : std::true_type {};
 template <class T> struct is_vector : std::false_type {};
+template <class T> struct is_text_map : std::false_type {};
+template <class Text> struct is_text_map<BasicTextMap<Text>> : std::true_type {};
 template <class T, class A> struct is_vector<std::vector<T, A>> : std::true_type {};
 
 template <class T>
@@ -419,7 +421,8 @@ Decoded<void> read_enum(TextReader& r, E& out) {
     return {};
 }
 
-inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
+template <class Text>
+Decoded<void> read_text_map(TextReader& r, BasicTextMap<Text>& out) {
     const int c = r.skip_whitespace();
     if (c < 0) return r.peek_error(Syntax::eof_value);
     if (c != '{') return r.invalid_type("a map");
@@ -428,19 +431,26 @@ inline Decoded<void> read_text_map(TextReader& r, TextMap& out) {
     Decoded<void> body;
     bool first = true;
     std::string scratch;
-    std::string text;
     std::string_view name;
     for (;;) {
-        auto more = r.next_key(first, scratch, name);
+        auto more = r.next_key_start(first);
         if (!more) {
             body = std::unexpected(std::move(more.error()));
             break;
         }
         if (!*more) break;
         if (out.empty()) out.reserve(8);
-        // The key stays valid until the next one is read (it may lie in `scratch`).
+        if constexpr (std::is_same_v<Text, std::string_view>) {
+            // Kept as a view, like the value.
+            r.eat();
+            body = r.string_kept(name);
+        } else {
+            // Valid until the next key is read (it may lie in `scratch`).
+            body = r.key(scratch, name);
+        }
+        if (!body) break;
         if (body = r.object_colon(); !body) break;
-        text.clear();
+        Text text{};
         if (body = read_string(r, text); !body) break;
         out.insert_or_assign(name, std::move(text));
     }
@@ -502,7 +512,7 @@ Decoded<void> read(TextReader& r, T& out) {
         return detail::read_record(r, out);
     } else if constexpr (detail::enumeration<T>) {
         return detail::read_enum(r, out);
-    } else if constexpr (std::is_same_v<T, TextMap>) {
+    } else if constexpr (detail::is_text_map<T>::value) {
         return detail::read_text_map(r, out);
     } else if constexpr (detail::is_vector<T>::value) {
         return detail::read_sequence(r, out);
@@ -517,7 +527,7 @@ namespace detail {
 // Whether a T read from text holds views of it (and of the store its escaped strings go to).
 template <class T>
 constexpr bool holds_views() {
-    if constexpr (std::is_same_v<T, std::string_view>) {
+    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextViewMap>) {
         return true;
     } else if constexpr (is_optional<T>::value || is_vector<T>::value) {
         return holds_views<typename T::value_type>();
@@ -647,11 +657,11 @@ Decoded<void> read(Value& v, T& out) {
         if (!variant) return fail(detail::unknown_variant<T>(*name));
         out = *variant;
         return {};
-    } else if constexpr (std::is_same_v<T, TextMap>) {
+    } else if constexpr (detail::is_text_map<T>::value) {
         auto* object = v.get<Object>();
         if (!object) return detail::value_type_error(v, "a map");
         for (auto& member : *object) {
-            std::string text;
+            typename T::mapped_type text{};
             if (auto e = read(member.value, text); !e) return e;
             out.insert_or_assign(member.key, std::move(text));
         }
@@ -783,7 +793,7 @@ void write_json(const T& value, std::string& out) {
         detail::write_record(value, out);
     } else if constexpr (detail::enumeration<T>) {
         write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
-    } else if constexpr (std::is_same_v<T, TextMap>) {
+    } else if constexpr (detail::is_text_map<T>::value) {
         out += '{';
         bool first = true;
         for (const auto& [key, text] : value) {

@@ -1,7 +1,7 @@
-// A map from text to text ordered by the bytes of the key: the headers of a request or of a received
-// webhook call. It holds a handful of entries, read or built once and written once, so it is one
-// sorted vector rather than a tree: one allocation instead of one per entry. The interface is the
-// part of std::map that header maps use.
+// A map from text to text ordered by the bytes of the key: the headers of a request (owned texts) or
+// of a received webhook call (views of the payload). It holds a handful of entries, read or built
+// once and written once, so it is one sorted vector rather than a tree: one allocation instead of one
+// per entry. The interface is the part of std::map that header maps use.
 #pragma once
 
 #include <algorithm>
@@ -17,25 +17,26 @@
 
 namespace corvane_bo_json {
 
-class TextMap {
+template <class Text>
+class BasicTextMap {
 public:
-    using key_type = std::string;
-    using mapped_type = std::string;
-    using value_type = std::pair<std::string, std::string>;
+    using key_type = Text;
+    using mapped_type = Text;
+    using value_type = std::pair<Text, Text>;
     using size_type = std::size_t;
-    using iterator = std::vector<value_type>::iterator;
-    using const_iterator = std::vector<value_type>::const_iterator;
+    using iterator = typename std::vector<value_type>::iterator;
+    using const_iterator = typename std::vector<value_type>::const_iterator;
 
-    TextMap() = default;
+    BasicTextMap() = default;
     // As std::map's: of entries with equal keys, the first is kept.
-    TextMap(std::initializer_list<value_type> entries) {
+    BasicTextMap(std::initializer_list<value_type> entries) {
         entries_.reserve(entries.size());
         for (const auto& [key, value] : entries) emplace(key, value);
     }
 
     // Entries in any order, of which, for equal keys, the last is kept (a key read twice from JSON).
-    static TextMap from_entries(std::vector<value_type> entries) {
-        TextMap map;
+    static BasicTextMap from_entries(std::vector<value_type> entries) {
+        BasicTextMap map;
         const std::size_t n = entries.size();
         // Already in order with no key twice (a map written by this system): taken as it is.
         bool ordered = true;
@@ -152,7 +153,7 @@ public:
     }
     iterator erase(const_iterator position) { return entries_.erase(position); }
 
-    friend bool operator==(const TextMap&, const TextMap&) = default;
+    friend bool operator==(const BasicTextMap&, const BasicTextMap&) = default;
 
 private:
     struct KeyLess {
@@ -161,5 +162,8 @@ private:
 
     std::vector<value_type> entries_;
 };
+
+using TextMap = BasicTextMap<std::string>;
+using TextViewMap = BasicTextMap<std::string_view>;
 
 }  // namespace corvane_bo_json
