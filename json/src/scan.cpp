@@ -287,9 +287,11 @@ Copied copy_unescaped_after(const char* p, const char* end, char* w, char* w_end
 
 Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
     if (!has_ssse3_popcnt()) return copy_plain(p, end, w, w_end);
-    Copied blocks = has_avx2() ? unescape_quote_blocks_wide(p, end, w, w_end) : Copied{p, w};
+    const bool wide = has_avx2();
+    Copied blocks = wide ? unescape_quote_blocks_wide(p, end, w, w_end) : Copied{p, w};
     // The last bytes of a text or of the room, or a machine without AVX2: sixteen at a time.
-    if (end - blocks.p < 32 || w_end - blocks.w < 32) blocks = unescape_quote_blocks(blocks.p, end, blocks.w, w_end);
+    if (!wide || end - blocks.p < 32 || w_end - blocks.w < 32)
+        blocks = unescape_quote_blocks(blocks.p, end, blocks.w, w_end);
     // Stopped inside a long plain run (a Base64 image in a body): it goes on in wider steps.
     if (end - blocks.p >= 16 && w_end - blocks.w >= 16 && reader_mask(load16(blocks.p)) == 0)
         return copy_plain(blocks.p, end, blocks.w, w_end);
