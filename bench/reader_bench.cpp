@@ -214,7 +214,8 @@ void serialize_amount(benchmark::State& state) {
     out.reserve(64);
     for (auto _ : state) {
         out.clear();
-        core::amount::serialize(amount, out);
+        json::Writer writer(out);
+        core::amount::serialize(amount, writer);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetLabel(std::string(texts[state.range(0)]));

@@ -94,15 +94,15 @@ namespace {
 
 // The normalized amount in plain notation, exactly as `normalized().append_to` writes it. Amounts
 // whose mantissa fits 64 bits (all real ones) are written here without 128-bit arithmetic.
-void append_normalized(const Decimal& amount, std::string& out) {
+void append_normalized(const Decimal& amount, json::Writer& out) {
     if (amount.mantissa() > std::numeric_limits<std::uint64_t>::max()) {
-        amount.normalized().append_to(out);
+        out.append(amount.normalized().to_string());
         return;
     }
     auto mantissa = static_cast<std::uint64_t>(amount.mantissa());
     std::uint32_t scale = amount.scale();
     if (mantissa == 0) {
-        out.push_back('0');
+        out.put('0');
         return;
     }
     while (scale > 0 && mantissa % 10 == 0) {
@@ -116,29 +116,32 @@ void append_normalized(const Decimal& amount, std::string& out) {
         mantissa /= 10;
     } while (mantissa != 0);
     while (count <= scale) digits[count++] = '0';
-    char text[48];
-    std::size_t size = 0;
-    if (amount.is_negative()) text[size++] = '-';
+    char* const start = out.room(count + 2);
+    char* w = start;
+    if (amount.is_negative()) *w++ = '-';
     for (std::uint32_t i = count; i > 0; --i) {
-        if (i == scale) text[size++] = '.';
-        text[size++] = digits[i - 1];
+        if (i == scale) *w++ = '.';
+        *w++ = digits[i - 1];
     }
-    out.append(text, size);
+    out.advance(w);
 }
 
 }  // namespace
 
-void serialize(const Decimal& amount, std::string& out) {
-    out.push_back('"');
+void serialize(const Decimal& amount, json::Writer& out) {
+    out.put('"');
     append_normalized(amount, out);
-    out.push_back('"');
+    out.put('"');
 }
 
 Result<Decimal> validate(std::string_view field, const Decimal& amount) { return validate_amount(field, amount); }
 
 Result<json::Number> to_json_number(const Decimal& amount) {
     std::string text;
-    append_normalized(amount, text);
+    {
+        json::Writer writer(text);
+        append_normalized(amount, writer);
+    }
     // Plain decimal text is a JSON number; the reader's number scan confirms it without building a
     // value, and anything it refuses goes the long way for its message.
     json::TextReader reader(text);
@@ -173,11 +176,11 @@ json::Decoded<void> Optional::read(json::Value& v, std::optional<Decimal>& out) 
     return fail_with(from_value(v), out.emplace());
 }
 
-void Optional::write(const std::optional<Decimal>& amount, std::string& out) {
+void Optional::write(const std::optional<Decimal>& amount, json::Writer& out) {
     if (amount)
         serialize(*amount, out);
     else
-        out += "null";
+        out.append("null");
 }
 
 }  // namespace corvane_bo_core::amount

@@ -32,7 +32,7 @@ struct GenerateBody {
 };
 
 struct WebhookTargetRef {
-    static void write(const core::WebhookTarget* target, std::string& out) { json::write_json(*target, out); }
+    static void write(const core::WebhookTarget* target, json::Writer& out) { json::write_json(*target, out); }
 };
 
 bool letter_digit_or_space(char32_t cp) { return cp == U' ' || core::is_alphanumeric(cp); }

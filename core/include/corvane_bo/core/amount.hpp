@@ -16,7 +16,7 @@ namespace corvane_bo_core::amount {
 std::expected<Decimal, std::string> from_value(const corvane_bo_json::Value& value);
 
 // The normalized amount as a JSON string: 10.50 is written "10.5".
-void serialize(const Decimal& amount, std::string& out);
+void serialize(const Decimal& amount, corvane_bo_json::Writer& out);
 
 // An amount the bank may be sent: positive, at most two places; returns it normalized.
 Result<Decimal> validate(std::string_view field, const Decimal& amount);
@@ -28,13 +28,13 @@ Result<corvane_bo_json::Number> to_json_number(const Decimal& amount);
 struct Required {
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, Decimal& out);
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, Decimal& out);
-    static void write(const Decimal& amount, std::string& out) { serialize(amount, out); }
+    static void write(const Decimal& amount, corvane_bo_json::Writer& out) { serialize(amount, out); }
 };
 
 struct Optional {
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, std::optional<Decimal>& out);
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, std::optional<Decimal>& out);
-    static void write(const std::optional<Decimal>& amount, std::string& out);
+    static void write(const std::optional<Decimal>& amount, corvane_bo_json::Writer& out);
 };
 
 }  // namespace corvane_bo_core::amount

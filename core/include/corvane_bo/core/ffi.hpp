@@ -43,10 +43,12 @@ template <class T>
 Success success(const T& value, std::size_t size_hint = 0) {
     static constexpr std::string_view head = R"({"ok":true,"value":)";
     Success out;
-    out.answer.reserve(head.size() + size_hint + 1);
-    out.answer += head;
-    corvane_bo_json::write_json(value, out.answer);
-    out.answer += '}';
+    {
+        corvane_bo_json::Writer writer(out.answer, head.size() + size_hint + 1);
+        writer.append(head);
+        corvane_bo_json::write_json(value, writer);
+        writer.put('}');
+    }
     return out;
 }
 

@@ -699,7 +699,7 @@ Decoded<T> from_value(Value&& value, TextStore& store) {
 // Writing compact JSON, keys in byte order.
 
 template <class T>
-void write_json(const T& value, std::string& out);
+void write_json(const T& value, Writer& out);
 
 namespace detail {
 
@@ -734,13 +734,9 @@ template <class T, std::size_t position>
 inline constexpr auto key_prefix_v = key_prefix<T, position>();
 
 template <class T>
-void write_record(const T& record, std::string& out) {
+void write_record(const T& record, Writer& out) {
     static constexpr auto order = keys_in_byte_order<T>();
-    if constexpr (field_count<T> == 0) out += '{';
-    const auto write_null = [](std::string& text, std::string_view prefix) {
-        append_piece(prefix, text);
-        append_piece("null", text);
-    };
+    if constexpr (field_count<T> == 0) out.put('{');
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
             [&] {
@@ -750,73 +746,79 @@ void write_record(const T& record, std::string& out) {
                 constexpr std::string_view prefix(key_prefix_v<T, I>.data(), key_prefix_v<T, I>.size());
                 const auto& member = record.*(f.member);
                 if constexpr (!std::is_same_v<typename F::codec, OwnCodec>) {
-                    append_piece(prefix, out);
+                    out.append(prefix);
                     F::codec::write(member, out);
                 } else if constexpr (std::is_same_v<M, std::string> || std::is_same_v<M, std::string_view>) {
                     write_string(member, out, prefix);
                 } else if constexpr (std::is_same_v<M, std::optional<std::string>> ||
                                      std::is_same_v<M, std::optional<std::string_view>>) {
-                    if (member)
+                    if (member) {
                         write_string(*member, out, prefix);
-                    else
-                        write_null(out, prefix);
+                    } else {
+                        out.append(prefix);
+                        out.append("null");
+                    }
                 } else {
-                    append_piece(prefix, out);
+                    out.append(prefix);
                     write_json(member, out);
                 }
             }(),
             ...);
     }(std::make_index_sequence<field_count<T>>{});
-    out += '}';
+    out.put('}');
 }
 
 }  // namespace detail
 
 template <class T>
-void write_json(const T& value, std::string& out) {
+void write_json(const T& value, Writer& out) {
     if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
         write_string(value, out);
     } else if constexpr (std::is_same_v<T, bool>) {
-        out += value ? "true" : "false";
+        out.append(value ? "true" : "false");
     } else if constexpr (std::is_same_v<T, Number>) {
-        out += value.text;
+        out.append(value.text);
     } else if constexpr (std::is_integral_v<T>) {
-        char digits[24];
-        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-        out.append(digits, end);
+        char* w = out.room(24);
+        out.advance(std::to_chars(w, w + 24, value).ptr);
     } else if constexpr (detail::is_optional<T>::value) {
         if (value)
             write_json(*value, out);
         else
-            out += "null";
+            out.append("null");
     } else if constexpr (detail::record<T>) {
         detail::write_record(value, out);
     } else if constexpr (detail::enumeration<T>) {
         write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
     } else if constexpr (detail::is_text_map<T>::value) {
-        out += '{';
+        out.put('{');
         bool first = true;
         for (const auto& [key, text] : value) {
-            if (!first) out += ',';
+            write_string(key, out, first ? "" : ",");
             first = false;
-            write_string(key, out);
-            out += ':';
-            write_string(text, out);
+            write_string(text, out, ":");
         }
-        out += '}';
+        out.put('}');
     } else if constexpr (detail::is_vector<T>::value) {
-        out += '[';
+        out.put('[');
         bool first = true;
         for (const auto& element : value) {
-            if (!first) out += ',';
+            if (!first) out.put(',');
             first = false;
             write_json(element, out);
         }
-        out += ']';
+        out.put(']');
     } else {
         static_assert(std::is_same_v<T, Value>, "no JSON writer for this type");
         write(value, out);
     }
+}
+
+// Into a std::string, after what it holds.
+template <class T>
+void write_json(const T& value, std::string& out) {
+    Writer writer(out);
+    write_json(value, writer);
 }
 
 template <class T>
