@@ -141,3 +141,32 @@ TEST(Reader, GenericValuesKeepWhatTheyRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A carried body is unescaped many bytes at a time, with two-byte characters taken inside the
+// blocks: a malformed sequence at any place must still be refused right where it starts.
+TEST(Reader, MalformedUtf8InsideEscapedTextIsPlacedWhereItStarts) {
+    std::string body;
+    while (body.size() < 120) body += R"(ab\"c \u00e9 ñ Unión \\ )";
+    const std::string_view malformed[] = {"\x80", "\xc0\x80", "\xc1\xbf", "\xc3", "\xc3(", "\xc3\xc3\xa9", "\xc3\xc0",
+                                          "\xe0\x80\x80", "\xed\xa0\x80", "\xf5\x80\x80\x80", "\xff"};
+    for (const std::string_view bad : malformed) {
+        for (std::size_t at = 0; at < 100; ++at) {
+            if ((static_cast<unsigned char>(body[at]) & 0xC0) == 0x80) continue;  // inside a character
+            const std::string text = '"' + body.substr(0, at) + std::string(bad) + body.substr(at) + '"';
+            const auto read = json::from_text<std::string>(text);
+            ASSERT_FALSE(read) << at;
+            // Cutting an escape in two makes a different failure, found before the bad bytes.
+            const std::size_t expected = at + 1;
+            if (read.error().message != json::message(json::Syntax::invalid_utf8)) continue;
+            EXPECT_EQ(read.error().offset, expected) << "at " << at << " of " << std::string(bad);
+        }
+    }
+    // And the well-formed text reads back whole.
+    const auto read = json::from_text<std::string>('"' + body + '"');
+    ASSERT_TRUE(read);
+    EXPECT_NE(read->find("ab\"c é ñ Unión \\ "), std::string::npos);
+}
+
+}  // namespace
