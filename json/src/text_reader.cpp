@@ -337,9 +337,9 @@ const char* TextReader::plain_run(const char* q) const noexcept {
 }
 
 // Strings whose plain run goes past one block, or that hold escapes or non-ASCII text.
-Decoded<std::string_view> TextReader::string_at_length(std::string& scratch) {
+Decoded<std::string_view> TextReader::string_at_length(std::string& scratch, const char* resume) {
     const char* start = p_;
-    const char* q = plain_run(p_);
+    const char* q = plain_run(resume);
     if (q != end_ && *q == '"') {
         p_ = q + 1;
         return std::string_view(start, static_cast<std::size_t>(q - start));
@@ -348,9 +348,9 @@ Decoded<std::string_view> TextReader::string_at_length(std::string& scratch) {
     return std::string_view(scratch);
 }
 
-Decoded<void> TextReader::string_into_at_length(std::string& out) {
+Decoded<void> TextReader::string_into_at_length(std::string& out, const char* resume) {
     const char* start = p_;
-    const char* q = plain_run(p_);
+    const char* q = plain_run(resume);
     if (q != end_ && *q == '"') {
         out.assign(start, static_cast<std::size_t>(q - start));
         p_ = q + 1;
@@ -361,9 +361,9 @@ Decoded<void> TextReader::string_into_at_length(std::string& out) {
     return {};
 }
 
-Decoded<void> TextReader::string_kept_at_length(std::string_view& out) {
+Decoded<void> TextReader::string_kept_at_length(std::string_view& out, const char* resume) {
     const char* start = p_;
-    const char* q = plain_run(p_);
+    const char* q = plain_run(resume);
     if (q != end_ && *q == '"') {
         out = std::string_view(start, static_cast<std::size_t>(q - start));
         p_ = q + 1;

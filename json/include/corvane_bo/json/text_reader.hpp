@@ -86,16 +86,18 @@ public:
     // A string whose opening quote has been consumed. The view points into the text when the
     // string holds no escape, otherwise into `scratch`.
     Decoded<std::string_view> string(std::string& scratch) {
-        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+        const char* resume = p_;
+        if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             const std::string_view view(p_, length);
             p_ += length + 1;
             return view;
         }
-        return string_at_length(scratch);
+        return string_at_length(scratch, resume);
     }
     // The same string kept: copied once, or unescaped once, straight into `out`.
     Decoded<void> string_into(std::string& out) {
-        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+        const char* resume = p_;
+        if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             // Written straight into the string's room: the whole string is among the 64 bytes the
             // scan just read, so the copy needs no call.
             const char* from = p_;
@@ -106,17 +108,18 @@ public:
             p_ += length + 1;
             return {};
         }
-        return string_into_at_length(out);
+        return string_into_at_length(out, resume);
     }
     // The same string as a view: of the text itself when it holds no escape, otherwise of its
     // unescaped copy in the reader's store (which must then have been given).
     Decoded<void> string_kept(std::string_view& out) {
-        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+        const char* resume = p_;
+        if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             out = std::string_view(p_, length);
             p_ += length + 1;
             return {};
         }
-        return string_kept_at_length(out);
+        return string_kept_at_length(out, resume);
     }
     TextStore* store() const noexcept { return store_; }
     Decoded<void> skip_string();
@@ -153,12 +156,13 @@ public:
     // returns in a register.)
     Decoded<void> key(std::string& scratch, std::string_view& out) {
         eat();
-        if (const std::size_t length = short_plain_string(); length != no_short_string) {
+        const char* resume = p_;
+        if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             out = std::string_view(p_, length);
             p_ += length + 1;
             return {};
         }
-        auto escaped = string_at_length(scratch);
+        auto escaped = string_at_length(scratch, resume);
         if (!escaped) return std::unexpected(std::move(escaped.error()));
         out = *escaped;
         return {};
@@ -216,19 +220,23 @@ private:
     // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
     // them), told by a few block tests; otherwise `no_short_string`, and the out-of-line scan with
     // its wider steps takes over.
-    std::size_t short_plain_string() const noexcept {
+    std::size_t short_plain_string(const char*& resume) const noexcept {
         const char* p = p_;
         for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
             const std::uint32_t mask = scan::reader_mask(scan::load16(p));
             if (mask == 0) continue;
             const char* q = p + std::countr_zero(mask);
-            return *q == '"' ? static_cast<std::size_t>(q - p_) : no_short_string;
+            if (*q == '"') return static_cast<std::size_t>(q - p_);
+            resume = q;
+            return no_short_string;
         }
+        resume = p;
         return no_short_string;
     }
-    Decoded<std::string_view> string_at_length(std::string& scratch);
-    Decoded<void> string_into_at_length(std::string& out);
-    Decoded<void> string_kept_at_length(std::string_view& out);
+    // The general reading of a string, its bytes before `resume` known to be plain.
+    Decoded<std::string_view> string_at_length(std::string& scratch, const char* resume);
+    Decoded<void> string_into_at_length(std::string& out, const char* resume);
+    Decoded<void> string_kept_at_length(std::string_view& out, const char* resume);
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
     Decoded<bool> first_key_or_end(bool& first);
     std::unexpected<DecodeError> key_expected(int c) const;
