@@ -143,22 +143,9 @@ __attribute__((target("ssse3,popcnt"))) Copied unescape_quote_blocks(const char*
     return {p, w};
 }
 
-// Sixteen bytes of `half` with the bytes whose bit is set in `dropped` left out, stored at `w` (16
-// bytes are written; those past the kept ones are junk that later writes cover).
-__attribute__((target("avx2,popcnt"))) inline void store_packed(char* w, __m128i half, std::uint32_t dropped) noexcept {
-    if (dropped == 0) {
-        store16(w, half);
-        return;
-    }
-    const __m128i low = _mm_shuffle_epi8(half, _mm_cvtsi64_si128(static_cast<long long>(pack_indices[dropped & 0xFF])));
-    const __m128i high = _mm_shuffle_epi8(
-        half, _mm_or_si128(_mm_cvtsi64_si128(static_cast<long long>(pack_indices[(dropped >> 8) & 0xFF])), _mm_set1_epi8(8)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(w), low);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(w + 8 - std::popcount(dropped & 0xFF)), high);
-}
-
-// The same as `unescape_quote_blocks`, 32 bytes a round: the tests on the whole block, the packing
-// by halves.
+// The same as `unescape_quote_blocks`, 32 bytes a round. The block is stored whole, and then the
+// bytes after each backslash dropped are stored again one place further back: one load and one store
+// per escape, reading up to 63 bytes ahead and writing up to 32 past the kept bytes.
 __attribute__((target("avx2,popcnt"))) Copied unescape_quote_blocks_wide(const char* p, const char* end, char* w,
                                                                           char* w_end) noexcept {
     const __m256i quote = _mm256_set1_epi8('"');
@@ -169,7 +156,7 @@ __attribute__((target("avx2,popcnt"))) Copied unescape_quote_blocks_wide(const c
     const __m256i lead_floor = _mm256_set1_epi8(static_cast<char>(0xC1));
     const __m256i lead_ceiling = _mm256_set1_epi8(static_cast<char>(0xE0));
     int plain_blocks = 0;
-    while (end - p >= 32 && w_end - w >= 32) {
+    while (end - p >= 64 && w_end - w >= 64) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const auto quotes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, quote)));
         const auto backslashes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, backslash)));
@@ -199,8 +186,14 @@ __attribute__((target("avx2,popcnt"))) Copied unescape_quote_blocks_wide(const c
             }
         } else {
             plain_blocks = 0;
-            store_packed(w, _mm256_castsi256_si128(v), dropped & 0xFFFF);
-            store_packed(w + 16 - std::popcount(dropped & 0xFFFF), _mm256_extracti128_si256(v, 1), dropped >> 16);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), v);
+            int shift = 0;
+            for (std::uint32_t rest = dropped; rest != 0; rest &= rest - 1) {
+                const int at = std::countr_zero(rest) + 1;
+                ++shift;
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(w + at - shift),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at)));
+            }
         }
         p += kept;
         w += kept - std::popcount(dropped);
@@ -305,7 +298,7 @@ Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_e
     const bool wide = has_avx2();
     Copied blocks = wide ? unescape_quote_blocks_wide(p, end, w, w_end) : Copied{p, w};
     // The last bytes of a text or of the room, or a machine without AVX2: sixteen at a time.
-    if (!wide || end - blocks.p < 32 || w_end - blocks.w < 32)
+    if (!wide || end - blocks.p < 64 || w_end - blocks.w < 64)
         blocks = unescape_quote_blocks(blocks.p, end, blocks.w, w_end);
     // Stopped inside a long plain run (a Base64 image in a body): it goes on in wider steps.
     if (end - blocks.p >= 16 && w_end - blocks.w >= 16 && reader_mask(load16(blocks.p)) == 0)
