@@ -48,11 +48,14 @@ bool equal_in_constant_time(std::string_view a, std::string_view b) {
     return difference == 0;
 }
 
-Result<void> authenticate(const corvane_bo_json::TextViewMap& headers, std::string_view name, std::string_view expected) {
+Result<void> authenticate(const corvane_bo_json::TextPairs& headers, std::string_view name, std::string_view expected) {
     if (expected.empty())
         return std::unexpected(Error::validation("value", "expected webhook header value must not be empty"));
-    const auto entry = std::ranges::find_if(headers, [name](const auto& header) { return same_name(header.first, name); });
-    if (entry == headers.end())
+    const corvane_bo_json::TextPairs::value_type* entry = nullptr;
+    for (const auto& header : headers) {
+        if (same_name(header.first, name) && (entry == nullptr || header.first <= entry->first)) entry = &header;
+    }
+    if (entry == nullptr)
         return std::unexpected(Error::webhook_auth("missing `" + std::string(name) + "` header"));
     if (!equal_in_constant_time(entry->second, expected))
         return std::unexpected(Error::webhook_auth("`" + std::string(name) + "` header does not match"));

@@ -21,7 +21,7 @@ struct WebhookTarget {
 };
 
 struct WebhookCall {
-    corvane_bo_json::TextViewMap headers;
+    corvane_bo_json::TextPairs headers;
     std::string_view body;
     std::string_view key;
     std::string_view value;
@@ -31,9 +31,10 @@ struct WebhookCall {
 
 namespace webhook {
 
-// The first header whose name equals `name` with ASCII letters folded must carry exactly `expected`.
-// Neither failure reveals a header value.
-Result<void> authenticate(const corvane_bo_json::TextViewMap& headers, std::string_view name, std::string_view expected);
+// The header whose name equals `name` with ASCII letters folded must carry exactly `expected`. Of
+// several such, the one whose name comes first in byte order counts, and of a name given twice, its
+// last value. Neither failure reveals a header value.
+Result<void> authenticate(const corvane_bo_json::TextPairs& headers, std::string_view name, std::string_view expected);
 
 // Equal texts, compared without stopping at the first difference when the lengths agree.
 bool equal_in_constant_time(std::string_view a, std::string_view b);

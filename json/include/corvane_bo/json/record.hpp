@@ -95,6 +95,7 @@ template <class T> struct is_optional<std::optional<T>> : std::true_type {};
 template <class T> struct is_vector : std::false_type {};
 template <class T> struct is_text_map : std::false_type {};
 template <class Text> struct is_text_map<BasicTextMap<Text>> : std::true_type {};
+template <> struct is_text_map<TextPairs> : std::true_type {};
 template <class T, class A> struct is_vector<std::vector<T, A>> : std::true_type {};
 
 template <class T>
@@ -421,8 +422,10 @@ Decoded<void> read_enum(TextReader& r, E& out) {
     return {};
 }
 
-template <class Text>
-Decoded<void> read_text_map(TextReader& r, BasicTextMap<Text>& out) {
+// Into a `TextMap` (sorted, a key read twice keeping its last value) or `TextPairs` (as read).
+template <class Map>
+Decoded<void> read_text_map(TextReader& r, Map& out) {
+    using Text = typename Map::mapped_type;
     const int c = r.skip_whitespace();
     if (c < 0) return r.peek_error(Syntax::eof_value);
     if (c != '{') return r.invalid_type("a map");
@@ -452,7 +455,10 @@ Decoded<void> read_text_map(TextReader& r, BasicTextMap<Text>& out) {
         if (body = r.object_colon(); !body) break;
         Text text{};
         if (body = read_string(r, text); !body) break;
-        out.insert_or_assign(name, std::move(text));
+        if constexpr (std::is_same_v<Map, TextPairs>)
+            out.push_back(name, text);
+        else
+            out.insert_or_assign(name, std::move(text));
     }
     auto closed = r.end_object();
     r.leave();
@@ -527,7 +533,7 @@ namespace detail {
 // Whether a T read from text holds views of it (and of the store its escaped strings go to).
 template <class T>
 constexpr bool holds_views() {
-    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextViewMap>) {
+    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextPairs>) {
         return true;
     } else if constexpr (is_optional<T>::value || is_vector<T>::value) {
         return holds_views<typename T::value_type>();
@@ -663,7 +669,10 @@ Decoded<void> read(Value& v, T& out) {
         for (auto& member : *object) {
             typename T::mapped_type text{};
             if (auto e = read(member.value, text); !e) return e;
-            out.insert_or_assign(member.key, std::move(text));
+            if constexpr (std::is_same_v<T, TextPairs>)
+                out.push_back(member.key, text);
+            else
+                out.insert_or_assign(member.key, std::move(text));
         }
         return {};
     } else if constexpr (detail::is_vector<T>::value) {

@@ -1,7 +1,7 @@
-// A map from text to text ordered by the bytes of the key: the headers of a request (owned texts) or
-// of a received webhook call (views of the payload). It holds a handful of entries, read or built
-// once and written once, so it is one sorted vector rather than a tree: one allocation instead of one
-// per entry. The interface is the part of std::map that header maps use.
+// A map from text to text ordered by the bytes of the key: the headers of a request. It holds a
+// handful of entries, built once and written once, so it is one sorted vector rather than a tree: one
+// allocation instead of one per entry. The interface is the part of std::map that header maps use.
+// `TextPairs`, after it, keeps an object of texts just as it was read.
 #pragma once
 
 #include <algorithm>
@@ -164,6 +164,29 @@ private:
 };
 
 using TextMap = BasicTextMap<std::string>;
-using TextViewMap = BasicTextMap<std::string_view>;
+
+// The members of an object of texts as they were read: views, in the order of the text, a key given
+// twice appearing twice. For headers that are searched once, where sorting them would cost more.
+class TextPairs {
+public:
+    using value_type = std::pair<std::string_view, std::string_view>;
+    using mapped_type = std::string_view;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    TextPairs() = default;
+    TextPairs(std::initializer_list<value_type> entries) : entries_(entries) {}
+
+    const_iterator begin() const noexcept { return entries_.begin(); }
+    const_iterator end() const noexcept { return entries_.end(); }
+    std::size_t size() const noexcept { return entries_.size(); }
+    bool empty() const noexcept { return entries_.empty(); }
+    void reserve(std::size_t n) { entries_.reserve(n); }
+    void push_back(std::string_view key, std::string_view value) { entries_.emplace_back(key, value); }
+
+    friend bool operator==(const TextPairs&, const TextPairs&) = default;
+
+private:
+    std::vector<value_type> entries_;
+};
 
 }  // namespace corvane_bo_json
