@@ -30,7 +30,8 @@ TEST(ApiHeaders, FiveHeadersWrittenInByteOrder) {
     for (const auto& c : cases) {
         core::Config config;
         config.client_id = c.client_id;
-        const auto headers = core::Ctx{config, &c.token}.api_headers();
+        json::TextStore store;
+        const auto headers = core::Ctx{config, &c.token, store}.api_headers();
         ASSERT_TRUE(headers) << c.written;
         EXPECT_EQ(json::to_json_text(*headers), c.written);
     }

@@ -103,7 +103,7 @@ Outcome run(std::string_view stage, std::string_view payload) {
     if (stage == "build") {
         auto build = corvane_bo_json::from_text<Build<Input>>(payload, store);
         if (!build) return std::unexpected(invalid_payload(build.error(), payload));
-        const Ctx ctx{build->config, build->token ? &*build->token : nullptr};
+        const Ctx ctx{build->config, build->token ? &*build->token : nullptr, store};
         auto request = Op::request(ctx, build->input);
         if (!request) return std::unexpected(std::move(request.error()));
         return success(*request, request->url.size() + (request->body ? request->body->size() * 2 : 0) + 256);

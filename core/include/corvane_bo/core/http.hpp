@@ -14,10 +14,11 @@ namespace corvane_bo_core {
 
 enum class Method { GET, POST, PATCH };
 
+// Its headers view the call's configuration, token and store.
 struct HttpRequest {
     Method method = Method::GET;
     std::string url;
-    corvane_bo_json::TextMap headers;
+    corvane_bo_json::TextViewMap headers;
     // The finished JSON text to send, or none for a request without a body (written as null).
     std::optional<std::string> body;
 };

@@ -14,13 +14,15 @@
 
 namespace corvane_bo_core {
 
-// The context of one build stage: views of the call's configuration and token.
+// The context of one build stage: views of the call's configuration and token, and the call's store
+// for texts made up on the way.
 struct Ctx {
     const Config& config;
-    const AccessToken* token = nullptr;
+    const AccessToken* token;
+    corvane_bo_json::TextStore& store;
 
     // The five headers of every API request, or the validation error for a missing token.
-    Result<corvane_bo_json::TextMap> api_headers() const;
+    Result<corvane_bo_json::TextViewMap> api_headers() const;
 };
 
 template <class Input>

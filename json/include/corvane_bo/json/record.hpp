@@ -533,7 +533,8 @@ namespace detail {
 // Whether a T read from text holds views of it (and of the store its escaped strings go to).
 template <class T>
 constexpr bool holds_views() {
-    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextPairs>) {
+    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextPairs> ||
+                  std::is_same_v<T, TextViewMap>) {
         return true;
     } else if constexpr (is_optional<T>::value || is_vector<T>::value) {
         return holds_views<typename T::value_type>();

@@ -1,4 +1,5 @@
-// A map from text to text ordered by the bytes of the key: the headers of a request. It holds a
+// A map from text to text ordered by the bytes of the key: the headers of a request (its texts owned,
+// or viewed where they are kept for the call). It holds a
 // handful of entries, built once and written once, so it is one sorted vector rather than a tree: one
 // allocation instead of one per entry. The interface is the part of std::map that header maps use.
 // `TextPairs`, after it, keeps an object of texts just as it was read.
@@ -164,6 +165,7 @@ private:
 };
 
 using TextMap = BasicTextMap<std::string>;
+using TextViewMap = BasicTextMap<std::string_view>;
 
 // The members of an object of texts as they were read: views, in the order of the text, a key given
 // twice appearing twice. For headers that are searched once, where sorting them would cost more.

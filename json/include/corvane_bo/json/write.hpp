@@ -17,9 +17,11 @@ namespace corvane_bo_json {
 // plain pointers, and the string is cut back to what was written when the writer goes.
 class Writer {
 public:
+    // Claims `expected` bytes of room, or all the room the string has reserved if that is more.
     explicit Writer(std::string& out, std::size_t expected = 0) : out_(out) {
         const std::size_t used = out.size();
-        out.resize(used + (expected > min_room ? expected : min_room));
+        const std::size_t wanted = used + (expected > min_room ? expected : min_room);
+        out.resize(wanted > out.capacity() ? wanted : out.capacity());
         w_ = out.data() + used;
         end_ = out.data() + out.size();
     }
