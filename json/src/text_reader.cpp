@@ -93,11 +93,6 @@ std::unexpected<DecodeError> TextReader::peek_error(Syntax code) const {
     return fail(std::string(message(code)), at);
 }
 
-Decoded<void> TextReader::enter() {
-    if (--remaining_depth_ == 0) return peek_error(Syntax::recursion_limit);
-    return {};
-}
-
 Decoded<void> TextReader::literal(std::string_view rest) {
     for (char expected : rest) {
         if (p_ == end_) return error(Syntax::eof_value);
@@ -472,12 +467,8 @@ Decoded<void> TextReader::end_array() {
     return peek_error(c < 0 ? Syntax::eof_list : Syntax::trailing_characters);
 }
 
-Decoded<void> TextReader::end_object() {
-    const int c = skip_whitespace();
-    if (c == '}') {
-        eat();
-        return {};
-    }
+std::unexpected<DecodeError> TextReader::object_not_closed() const {
+    const int c = p_ < end_ ? static_cast<unsigned char>(*p_) : -1;
     if (c == ',') return peek_error(Syntax::trailing_comma);
     return peek_error(c < 0 ? Syntax::eof_object : Syntax::trailing_characters);
 }

@@ -78,7 +78,11 @@ public:
     }
 
     // Nesting: call before consuming `[` or `{`, and `leave` after the matching close.
-    Decoded<void> enter();
+    Decoded<void> enter() {
+        if (--remaining_depth_ == 0) [[unlikely]]
+            return peek_error(Syntax::recursion_limit);
+        return {};
+    }
     void leave() noexcept { ++remaining_depth_; }
 
     // The rest of a literal whose first byte has been consumed ("ull" of null).
@@ -141,6 +145,7 @@ public:
     // at the closing brace.
     Decoded<bool> next_key_start(bool& first) {
         int c = skip_whitespace();
+        if (c == '}') return false;
         if (c == ',' && !first) {
             eat();
             c = skip_whitespace();
@@ -193,7 +198,13 @@ public:
     void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
     Decoded<void> end_array();
-    Decoded<void> end_object();
+    Decoded<void> end_object() {
+        if (skip_whitespace() == '}') {
+            eat();
+            return {};
+        }
+        return object_not_closed();
+    }
     // Only whitespace may follow the top-level value.
     Decoded<void> end();
 
@@ -239,6 +250,8 @@ private:
     Decoded<void> string_kept_at_length(std::string_view& out, const char* resume);
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
     Decoded<bool> first_key_or_end(bool& first);
+    // What `end_object` reports when the next byte is not the closing brace.
+    std::unexpected<DecodeError> object_not_closed() const;
     std::unexpected<DecodeError> key_expected(int c) const;
 
     // Where the plain scan of a string stopped: the closing quote, or the byte the slow path takes up.
