@@ -161,17 +161,19 @@ __attribute__((target("avx2,popcnt"))) Copied unescape_quote_blocks_wide(const c
         const auto quotes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, quote)));
         const auto backslashes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, backslash)));
         // Signed bytes: controls and every byte from 0x80 are below the space.
-        const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(space, v)));
-        const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
-        // Two-byte characters (a lead from C2 to DF, then a continuation byte: the accented letters of
-        // Spanish text) pass as they are; longer and malformed ones stop the block, for the caller to
-        // check and place.
-        const auto leads = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-            _mm256_and_si256(_mm256_cmpgt_epi8(v, lead_floor), _mm256_cmpgt_epi8(lead_ceiling, v))));
-        const auto continuations =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(continuation_ceiling, v)));
-        const std::uint32_t pairs = leads & (continuations >> 1);
-        const std::uint32_t others = (low & ~high) | (high & ~(pairs | (pairs << 1)));
+        std::uint32_t others = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(space, v)));
+        if (others != 0) {
+            // Two-byte characters (a lead from C2 to DF, then a continuation byte: the accented
+            // letters of Spanish text) pass as they are; longer and malformed ones stop the block, for
+            // the caller to check and place.
+            const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+            const auto leads = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_and_si256(_mm256_cmpgt_epi8(v, lead_floor), _mm256_cmpgt_epi8(lead_ceiling, v))));
+            const auto continuations =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(continuation_ceiling, v)));
+            const std::uint32_t pairs = leads & (continuations >> 1);
+            others = (others & ~high) | (high & ~(pairs | (pairs << 1)));
+        }
         const std::uint32_t escapes = backslashes & (quotes >> 1);
         const std::uint32_t stops = (backslashes & ~escapes) | (quotes & ~(escapes << 1)) | others;
         const int kept = stops != 0 ? std::countr_zero(stops) : 32;
