@@ -2,7 +2,10 @@
 // this shell only matches arguments, moves UTF-8 across and keeps C++ exceptions out of Python.
 #include <Python.h>
 
+#include <emmintrin.h>
+
 #include <array>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -79,6 +82,55 @@ PyObject* raise_panic(PyObject* module, const char* message) noexcept {
     return nullptr;
 }
 
+// Answers up to this size may be handed over as Latin-1.
+constexpr std::size_t latin1_most = 4096;
+
+// Where the first byte from 0x80 is in [p, end), or `end`: sixteen bytes at a time.
+const char* first_non_ascii(const char* p, const char* end) noexcept {
+    for (; end - p >= 16; p += 16) {
+        const auto high = static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+        if (high != 0) return p + __builtin_ctz(high);
+    }
+    while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
+    return p;
+}
+
+// The Latin-1 bytes of UTF-8 text from its first non-ASCII byte on, written at `w` (room for the
+// text's size), or null if it holds a character from U+0100 on (or bytes that are not UTF-8).
+char* to_latin1(const char* p, const char* end, char* w) noexcept {
+    while (p < end) {
+        const auto lead = static_cast<unsigned char>(p[0]);
+        if ((lead != 0xC2 && lead != 0xC3) || end - p < 2 || (static_cast<unsigned char>(p[1]) & 0xC0) != 0x80)
+            return nullptr;
+        *w++ = static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(p[1]) & 0x3F));
+        p += 2;
+        const char* ascii_end = first_non_ascii(p, end);
+        std::memcpy(w, p, static_cast<std::size_t>(ascii_end - p));
+        w += ascii_end - p;
+        p = ascii_end;
+    }
+    return w;
+}
+
+// The answer as a str. An answer to a payload that is not all ASCII often carries a few Latin-1
+// letters (Spanish text): it is then handed over as Latin-1, which the interpreter copies without
+// decoding UTF-8. Other answers are decoded from UTF-8, which for ASCII is a plain copy.
+PyObject* answer_str(const std::string& answer, bool ascii_payload) {
+    const char* const begin = answer.data();
+    const char* const end = begin + answer.size();
+    if (!ascii_payload && answer.size() <= latin1_most) {
+        const char* const first = first_non_ascii(begin, end);
+        if (first != end) {
+            char latin1[latin1_most];
+            const auto head = static_cast<std::size_t>(first - begin);
+            std::memcpy(latin1, begin, head);
+            if (const char* w = to_latin1(first, end, latin1 + head))
+                return PyUnicode_DecodeLatin1(latin1, w - latin1, nullptr);
+        }
+    }
+    return PyUnicode_FromStringAndSize(begin, static_cast<Py_ssize_t>(answer.size()));
+}
+
 PyObject* call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     std::array<PyObject*, 2> bound{};
     if (!bind(args, nargs, kwnames, bound)) return nullptr;
@@ -94,7 +146,8 @@ PyObject* call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     } catch (...) {
         return raise_panic(module, "unknown fault escaped the core");
     }
-    return PyUnicode_FromStringAndSize(answer.data(), static_cast<Py_ssize_t>(answer.size()));
+    // A str is ASCII when its UTF-8 has a byte per character.
+    return answer_str(answer, PyUnicode_GetLength(bound[1]) == static_cast<Py_ssize_t>(texts[1].size()));
 }
 
 int exec(PyObject* module) noexcept {
