@@ -85,3 +85,25 @@ def test_panic_type_escapes_ordinary_handlers():
     assert panic.__module__ == "corvane_bo.qr._native" and panic.__name__ == "PanicException"
     # A core fault must not be swallowed by `except Exception`.
     assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
+
+
+@pytest.mark.parametrize("payload", ["", "{}", "ñ", "\u20ac", "😀"])
+@pytest.mark.parametrize(
+    "op",
+    [
+        "qr.x",
+        "qr.é",
+        "\u00a0ÿ\u0080 Unión " * 3,
+        "é" * 40 + "a" * 40 + "ñ",
+        "qr.€",
+        "é€ÿ",
+        "ÿ😀",
+        "\u0100",
+        "a" * 5000 + "é",
+        "é" * 3000,
+    ],
+)
+def test_answers_come_back_as_written_whatever_their_characters(op, payload):
+    # Answers in Latin-1 letters are handed over another way than the rest; both must give the text.
+    expected = '{"error":{"kind":"ffi","message":"unknown operation `' + op + '`","retryable":false},"ok":false}'
+    assert _native.call(op, payload) == expected
