@@ -372,23 +372,19 @@ Decoded<void> read_record(TextReader& r, T& out) {
     return closed;
 }
 
-inline Decoded<void> read_string(TextReader& r, std::string& out) {
+// A string copied into `out`, or (a view) viewed in the text or in its unescaped copy in the
+// reader's store.
+template <class Text>
+Decoded<void> read_string(TextReader& r, Text& out) {
     if (r.skip_whitespace() != '"') {
         if (r.skip_whitespace() < 0) return r.peek_error(Syntax::eof_value);
         return r.invalid_type("a string");
     }
     r.eat();
-    return r.string_into(out);
-}
-
-// A string kept as a view of the text, or of its unescaped copy in the reader's store.
-inline Decoded<void> read_string(TextReader& r, std::string_view& out) {
-    if (r.skip_whitespace() != '"') {
-        if (r.skip_whitespace() < 0) return r.peek_error(Syntax::eof_value);
-        return r.invalid_type("a string");
-    }
-    r.eat();
-    return r.string_kept(out);
+    if constexpr (std::is_same_v<Text, std::string_view>)
+        return r.string_kept(out);
+    else
+        return r.string_into(out);
 }
 
 template <class I>

@@ -33,25 +33,26 @@ inline std::uint32_t writer_mask(__m128i v) noexcept {
 inline __m128i load16(const char* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void store16(char* w, __m128i v) noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v); }
 
+// Copies sizeof(Word) <= n <= 2 * sizeof(Word) bytes as two words that may overlap.
+template <class Word>
+inline void copy_two_words(char* to, const char* from, std::size_t n) noexcept {
+    Word head;
+    Word tail;
+    __builtin_memcpy(&head, from, sizeof head);
+    __builtin_memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    __builtin_memcpy(to, &head, sizeof head);
+    __builtin_memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies n < 64 bytes with a few overlapping word moves, so that short texts need no call.
 inline void copy_short(char* to, const char* from, std::size_t n) noexcept {
     if (n >= 16) {
         for (std::size_t i = 0; i + 16 < n; i += 16) store16(to + i, load16(from + i));
         store16(to + n - 16, load16(from + n - 16));
     } else if (n >= 8) {
-        std::uint64_t head;
-        std::uint64_t tail;
-        __builtin_memcpy(&head, from, 8);
-        __builtin_memcpy(&tail, from + n - 8, 8);
-        __builtin_memcpy(to, &head, 8);
-        __builtin_memcpy(to + n - 8, &tail, 8);
+        copy_two_words<std::uint64_t>(to, from, n);
     } else if (n >= 4) {
-        std::uint32_t head;
-        std::uint32_t tail;
-        __builtin_memcpy(&head, from, 4);
-        __builtin_memcpy(&tail, from + n - 4, 4);
-        __builtin_memcpy(to, &head, 4);
-        __builtin_memcpy(to + n - 4, &tail, 4);
+        copy_two_words<std::uint32_t>(to, from, n);
     } else {
         for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
     }
