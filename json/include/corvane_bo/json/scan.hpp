@@ -98,8 +98,9 @@ inline Copied copy_plain(const char* p, const char* end, char* w, char* w_end) n
 
 // As `copy_plain`, and also drops the backslash of each \" on the way: the one escape that JSON
 // texts carried inside JSON strings (response and webhook bodies) are full of. Stops before the
-// closing quote, any other escape, a control or non-ASCII byte. Blocks of 16 with SSSE3 (checked at
-// run time); elsewhere it is `copy_plain`.
+// closing quote, any other escape, a control byte, or a non-ASCII one other than a well-formed
+// two-byte character. Blocks of 32 with AVX2, of 16 with SSSE3 (each checked at run time; the
+// sixteen-byte rounds take no two-byte characters); elsewhere it is `copy_plain`.
 Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
 
 // The writer's counterpart: copies while putting a backslash before each quote and backslash, eight
