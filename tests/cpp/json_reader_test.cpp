@@ -149,7 +149,7 @@ namespace {
 TEST(Reader, MalformedUtf8InsideEscapedTextIsPlacedWhereItStarts) {
     std::string body;
     while (body.size() < 120) body += R"(ab\"c \u00e9 ñ Unión \\ )";
-    const std::string_view malformed[] = {"\x80", "\xc0\x80", "\xc1\xbf", "\xc3", "\xc3(", "\xc3\xc3\xa9", "\xc3\xc0",
+    const std::string_view malformed[] = {"\x80", "\xdf", "\xc0\x80", "\xc1\xbf", "\xc3", "\xc3(", "\xc3\xc3\xa9", "\xc3\xc0",
                                           "\xe0\x80\x80", "\xed\xa0\x80", "\xf5\x80\x80\x80", "\xff"};
     for (const std::string_view bad : malformed) {
         for (std::size_t at = 0; at < 100; ++at) {

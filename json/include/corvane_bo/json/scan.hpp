@@ -20,6 +20,19 @@ inline std::uint32_t reader_mask(__m128i v) noexcept {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
 }
 
+// Bits i and i + 1 set for each well-formed two-byte character at byte i of the block: a lead from C2
+// to DF and a continuation byte (the accented letters of Spanish text). A lead at the last byte is
+// left out, its continuation being beyond the block.
+inline std::uint32_t two_byte_characters(__m128i v) noexcept {
+    // Compared as signed bytes: continuations are below C0, two-byte leads between C1 and E0.
+    const auto leads = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_and_si128(
+        _mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC1))), _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0xE0)), v))));
+    const auto continuations =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0xC0)), v)));
+    const std::uint32_t pairs = leads & (continuations >> 1);
+    return pairs | (pairs << 1);
+}
+
 // Bit i set when byte i of the block must be escaped by the writer: a quote, a backslash or a
 // control character.
 inline std::uint32_t writer_mask(__m128i v) noexcept {

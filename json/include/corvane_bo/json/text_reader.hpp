@@ -234,8 +234,14 @@ private:
     std::size_t short_plain_string(const char*& resume) const noexcept {
         const char* p = p_;
         for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
-            const std::uint32_t mask = scan::reader_mask(scan::load16(p));
+            const __m128i bytes = scan::load16(p);
+            std::uint32_t mask = scan::reader_mask(bytes);
             if (mask == 0) continue;
+            // Accented letters are plain too; longer characters go to the general scan, which checks them.
+            if (static_cast<unsigned char>(p[std::countr_zero(mask)]) >= 0x80) {
+                mask &= ~scan::two_byte_characters(bytes);
+                if (mask == 0) continue;
+            }
             const char* q = p + std::countr_zero(mask);
             if (*q == '"') return static_cast<std::size_t>(q - p_);
             resume = q;
