@@ -214,8 +214,7 @@ void serialize_amount(benchmark::State& state) {
     out.reserve(64);
     for (auto _ : state) {
         out.clear();
-        json::Writer writer(out);
-        core::amount::serialize(amount, writer);
+        json::Writer::append_to(out, 0, [&amount](json::Writer& writer) { core::amount::serialize(amount, writer); });
         benchmark::DoNotOptimize(out.data());
     }
     state.SetLabel(std::string(texts[state.range(0)]));

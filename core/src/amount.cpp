@@ -138,10 +138,7 @@ Result<Decimal> validate(std::string_view field, const Decimal& amount) { return
 
 Result<json::Number> to_json_number(const Decimal& amount) {
     std::string text;
-    {
-        json::Writer writer(text);
-        append_normalized(amount, writer);
-    }
+    json::Writer::append_to(text, 0, [&amount](json::Writer& writer) { append_normalized(amount, writer); });
     // Plain decimal text is a JSON number; the reader's number scan confirms it without building a
     // value, and anything it refuses goes the long way for its message.
     json::TextReader reader(text);

@@ -37,11 +37,17 @@ constexpr std::array<Escape, 0x60> escapes = [] {
 
 }  // namespace
 
-void Writer::grow(std::size_t n) {
-    const auto used = static_cast<std::size_t>(w_ - out_.data());
-    out_.resize(std::max(2 * out_.size(), used + n));
-    w_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
+void Writer::spill(std::size_t n) {
+    if (room_stop_ == nullptr) {
+        room_stop_ = w_;
+        overflow_.resize(std::max(n, static_cast<std::size_t>(1024)));
+        w_ = overflow_.data();
+    } else {
+        const auto used = static_cast<std::size_t>(w_ - overflow_.data());
+        overflow_.resize(std::max(2 * overflow_.size(), used + n));
+        w_ = overflow_.data() + used;
+    }
+    end_ = overflow_.data() + overflow_.size();
 }
 
 // Quotes and backslashes are escaped on the way through blocks of eight, other escapes written in
@@ -116,8 +122,7 @@ void write(const Value& value, Writer& out) {
 }
 
 void write(const Value& value, std::string& out) {
-    Writer writer(out);
-    write(value, writer);
+    Writer::append_to(out, 0, [&value](Writer& writer) { write(value, writer); });
 }
 
 std::string to_text(const Value& value) {

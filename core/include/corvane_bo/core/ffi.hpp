@@ -43,12 +43,11 @@ template <class T>
 Success success(const T& value, std::size_t size_hint = 0) {
     static constexpr std::string_view head = R"({"ok":true,"value":)";
     Success out;
-    {
-        corvane_bo_json::Writer writer(out.answer, head.size() + size_hint + 1);
+    corvane_bo_json::Writer::append_to(out.answer, head.size() + size_hint + 1, [&value](corvane_bo_json::Writer& writer) {
         writer.append(head);
         corvane_bo_json::write_json(value, writer);
         writer.put('}');
-    }
+    });
     return out;
 }
 

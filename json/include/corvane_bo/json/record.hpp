@@ -823,8 +823,7 @@ void write_json(const T& value, Writer& out) {
 // Into a std::string, after what it holds.
 template <class T>
 void write_json(const T& value, std::string& out) {
-    Writer writer(out);
-    write_json(value, writer);
+    Writer::append_to(out, 0, [&value](Writer& writer) { write_json(value, writer); });
 }
 
 template <class T>

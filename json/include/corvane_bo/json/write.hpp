@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -12,26 +13,20 @@
 
 namespace corvane_bo_json {
 
-// Text appended to the end of a std::string through a cursor: room is claimed ahead (the string
-// grows in doubling steps, zero-filled, so that it never holds indeterminate bytes), written through
-// plain pointers, and the string is cut back to what was written when the writer goes.
+// Text appended to the end of a std::string through a cursor. `Writer::append_to` claims room in
+// the string up front and runs the writing inside `resize_and_overwrite`, so the room is neither
+// zero-filled first nor ever left holding indeterminate bytes: the string keeps just what was written.
+// Should the room run out, writing goes on in an overflow string that is appended afterwards.
 class Writer {
 public:
-    // Claims `expected` bytes of room, or all the room the string has reserved if that is more.
-    explicit Writer(std::string& out, std::size_t expected = 0) : out_(out) {
-        const std::size_t used = out.size();
-        const std::size_t wanted = used + (expected > min_room ? expected : min_room);
-        out.resize(wanted > out.capacity() ? wanted : out.capacity());
-        w_ = out.data() + used;
-        end_ = out.data() + out.size();
-    }
-    ~Writer() { out_.resize(static_cast<std::size_t>(w_ - out_.data())); }
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
+    // Runs `write(writer)` with the text it writes appended to `out`; `expected` bytes of room are
+    // claimed up front, or all the room the string has reserved if that is more.
+    template <class Write>
+    static void append_to(std::string& out, std::size_t expected, Write&& write);
 
     // The cursor, with at least `n` bytes of room after it; `advance` moves it past what was written.
     char* room(std::size_t n) {
-        if (static_cast<std::size_t>(end_ - w_) < n) grow(n);
+        if (static_cast<std::size_t>(end_ - w_) < n) spill(n);
         return w_;
     }
     char* limit() const noexcept { return end_; }
@@ -49,12 +44,40 @@ public:
 
 private:
     static constexpr std::size_t min_room = 64;
-    void grow(std::size_t n);
 
-    std::string& out_;
+    Writer(char* begin, char* end) noexcept : w_(begin), end_(end) {}
+    // Moves writing to (a larger) overflow string with room for `n` more bytes.
+    void spill(std::size_t n);
+
     char* w_;
     char* end_;
+    // Where writing stopped in the claimed room once it moved to `overflow_`, or null.
+    char* room_stop_ = nullptr;
+    std::string overflow_;
 };
+
+template <class Write>
+void Writer::append_to(std::string& out, std::size_t expected, Write&& write) {
+    const std::size_t used = out.size();
+    const std::size_t wanted = used + (expected > min_room ? expected : min_room);
+    std::string overflow;
+    std::exception_ptr fault;
+    out.resize_and_overwrite(wanted > out.capacity() ? wanted : out.capacity(), [&](char* buffer, std::size_t n) noexcept {
+        Writer writer(buffer + used, buffer + n);
+        // Nothing may leave this callback: a failure (no memory) is carried out of it.
+        try {
+            write(writer);
+        } catch (...) {
+            fault = std::current_exception();
+        }
+        if (writer.room_stop_ == nullptr) return static_cast<std::size_t>(writer.w_ - buffer);
+        writer.overflow_.resize(static_cast<std::size_t>(writer.w_ - writer.overflow_.data()));
+        overflow = std::move(writer.overflow_);
+        return static_cast<std::size_t>(writer.room_stop_ - buffer);
+    });
+    if (fault) std::rethrow_exception(fault);
+    out += overflow;
+}
 
 void write(const Value& value, Writer& out);
 void write(const Value& value, std::string& out);
@@ -95,8 +118,7 @@ inline void write_string(std::string_view text, Writer& out, std::string_view pr
 }
 
 inline void write_string(std::string_view text, std::string& out) {
-    Writer writer(out, text.size() + 2);
-    write_string(text, writer);
+    Writer::append_to(out, text.size() + 2, [text](Writer& writer) { write_string(text, writer); });
 }
 
 }  // namespace corvane_bo_json
