@@ -1,5 +1,5 @@
 // The Python module `corvane_bo.qr._native`: two str in, one str out. All logic lives in the core;
-// this shell only matches arguments, moves UTF-8 across and keeps C++ exceptions out of Python.
+// this shell only matches arguments, moves the texts across and keeps C++ exceptions out of Python.
 #include <Python.h>
 
 #include <emmintrin.h>
