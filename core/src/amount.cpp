@@ -60,9 +60,9 @@ json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
     if (c == '"') {
         r.eat();
         std::string scratch;
-        auto text = r.string(scratch);
-        if (!text) return std::unexpected(std::move(text.error()));
-        return read_amount_into(trim(*text), out);
+        std::string_view text;
+        if (auto e = r.string(scratch, text); !e) return e;
+        return read_amount_into(trim(text), out);
     }
     if (c == '-' || (c >= '0' && c <= '9')) {
         // As the value reader takes a number: its exact text, with -0 read as 0.

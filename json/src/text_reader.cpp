@@ -332,15 +332,17 @@ const char* TextReader::plain_run(const char* q) const noexcept {
 }
 
 // Strings whose plain run goes past one block, or that hold escapes or non-ASCII text.
-Decoded<std::string_view> TextReader::string_at_length(std::string& scratch, const char* resume) {
+Decoded<void> TextReader::string_at_length(std::string& scratch, const char* resume, std::string_view& out) {
     const char* start = p_;
     const char* q = plain_run(resume);
     if (q != end_ && *q == '"') {
         p_ = q + 1;
-        return std::string_view(start, static_cast<std::size_t>(q - start));
+        out = std::string_view(start, static_cast<std::size_t>(q - start));
+        return {};
     }
-    if (auto e = unescape(start, q, scratch); !e) return std::unexpected(std::move(e.error()));
-    return std::string_view(scratch);
+    if (auto e = unescape(start, q, scratch); !e) return e;
+    out = scratch;
+    return {};
 }
 
 Decoded<void> TextReader::string_into_at_length(std::string& out, const char* resume) {
@@ -657,9 +659,9 @@ Decoded<std::string> TextReader::found() {
         case '"': {
             eat();
             std::string scratch;
-            auto text = string(scratch);
-            if (!text) return std::unexpected(std::move(text.error()));
-            return unexpected_string(*text);
+            std::string_view text;
+            if (auto e = string(scratch, text); !e) return std::unexpected(std::move(e.error()));
+            return unexpected_string(text);
         }
         case '[': return std::string("sequence");
         case '{': return std::string("map");

@@ -18,13 +18,6 @@ void TextStore::next_block(std::size_t n) {
     end_ = next_ + size;
 }
 
-std::string_view TextStore::copy(std::string_view text) {
-    char* at = room(text.size());
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
-    keep(text.size());
-    return {at, text.size()};
-}
-
 Value& TextStore::hold(Value&& value) { return values_.emplace_front(std::move(value)); }
 
 }  // namespace corvane_bo_json

@@ -80,9 +80,8 @@ struct ReadUnkept {
         r.eat();
         if (c == 'n') return r.literal("ull");
         std::string scratch;
-        auto text = r.string(scratch);
-        if (!text) return std::unexpected(std::move(text.error()));
-        return {};
+        std::string_view text;
+        return r.string(scratch, text);
     }
 };
 

@@ -410,10 +410,10 @@ Decoded<void> read_enum(TextReader& r, E& out) {
     if (c != '"') return r.peek_error(Syntax::expected_value);
     r.eat();
     std::string scratch;
-    auto name = r.string(scratch);
-    if (!name) return std::unexpected(std::move(name.error()));
-    auto variant = variant_named<E>(*name);
-    if (!variant) return fail(unknown_variant<E>(*name), r.offset());
+    std::string_view name;
+    if (auto e = r.string(scratch, name); !e) return e;
+    auto variant = variant_named<E>(name);
+    if (!variant) return fail(unknown_variant<E>(name), r.offset());
     out = *variant;
     return {};
 }

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -35,36 +34,6 @@ public:
         for (const auto& [key, value] : entries) emplace(key, value);
     }
 
-    // Entries in any order, of which, for equal keys, the last is kept (a key read twice from JSON).
-    static BasicTextMap from_entries(std::vector<value_type> entries) {
-        BasicTextMap map;
-        const std::size_t n = entries.size();
-        // Already in order with no key twice (a map written by this system): taken as it is.
-        bool ordered = true;
-        for (std::size_t i = 1; i < n && ordered; ++i) ordered = entries[i - 1].first < entries[i].first;
-        if (ordered) {
-            map.entries_ = std::move(entries);
-            return map;
-        }
-        // The order is found on indices, stably so that the last of equal keys stays last among
-        // them, and each entry is then moved once: entries are two strings, costly to shuffle.
-        std::vector<std::size_t> order(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::string_view key = entries[i].first;
-            std::size_t j = i;
-            for (; j > 0 && key < std::string_view(entries[order[j - 1]].first); --j) order[j] = order[j - 1];
-            order[j] = i;
-        }
-        map.entries_.reserve(n);
-        for (const std::size_t i : order) {
-            if (!map.entries_.empty() && map.entries_.back().first == entries[i].first)
-                map.entries_.back().second = std::move(entries[i].second);
-            else
-                map.entries_.push_back(std::move(entries[i]));
-        }
-        return map;
-    }
-
     iterator begin() noexcept { return entries_.begin(); }
     iterator end() noexcept { return entries_.end(); }
     const_iterator begin() const noexcept { return entries_.begin(); }
@@ -73,7 +42,6 @@ public:
     const_iterator cend() const noexcept { return entries_.cend(); }
     size_type size() const noexcept { return entries_.size(); }
     bool empty() const noexcept { return entries_.empty(); }
-    void clear() noexcept { entries_.clear(); }
     void reserve(size_type n) { entries_.reserve(n); }
 
     iterator lower_bound(std::string_view key) {
@@ -82,29 +50,6 @@ public:
     const_iterator lower_bound(std::string_view key) const {
         return std::lower_bound(entries_.begin(), entries_.end(), key, KeyLess{});
     }
-    iterator find(std::string_view key) {
-        const auto at = lower_bound(key);
-        return at != end() && at->first == key ? at : end();
-    }
-    const_iterator find(std::string_view key) const {
-        const auto at = lower_bound(key);
-        return at != end() && at->first == key ? at : end();
-    }
-    bool contains(std::string_view key) const { return find(key) != end(); }
-    size_type count(std::string_view key) const { return contains(key) ? 1 : 0; }
-
-    mapped_type& at(std::string_view key) {
-        const auto it = find(key);
-        if (it == end()) throw std::out_of_range("TextMap::at");
-        return it->second;
-    }
-    const mapped_type& at(std::string_view key) const {
-        const auto it = find(key);
-        if (it == end()) throw std::out_of_range("TextMap::at");
-        return it->second;
-    }
-    mapped_type& operator[](std::string_view key) { return try_emplace(key).first->second; }
-
     // Inserts unless the key is there already, as std::map does.
     template <class K, class... V>
     std::pair<iterator, bool> try_emplace(K&& key, V&&... value) {
@@ -117,9 +62,6 @@ public:
     template <class K, class V>
     std::pair<iterator, bool> emplace(K&& key, V&& value) {
         return try_emplace(std::forward<K>(key), std::forward<V>(value));
-    }
-    std::pair<iterator, bool> insert(value_type entry) {
-        return try_emplace(std::move(entry.first), std::move(entry.second));
     }
     // The hint is taken when the key belongs right before it (entries added in order go to the end
     // without a search).
@@ -146,13 +88,6 @@ public:
         at = entries_.emplace(at, std::forward<K>(key), std::forward<V>(value));
         return {at, true};
     }
-    size_type erase(std::string_view key) {
-        const auto it = find(key);
-        if (it == end()) return 0;
-        entries_.erase(it);
-        return 1;
-    }
-    iterator erase(const_iterator position) { return entries_.erase(position); }
 
     friend bool operator==(const BasicTextMap&, const BasicTextMap&) = default;
 

@@ -87,16 +87,17 @@ public:
 
     // The rest of a literal whose first byte has been consumed ("ull" of null).
     Decoded<void> literal(std::string_view rest);
-    // A string whose opening quote has been consumed. The view points into the text when the
-    // string holds no escape, otherwise into `scratch`.
-    Decoded<std::string_view> string(std::string& scratch) {
+    // A string whose opening quote has been consumed, in `out`: a view of the text when the string
+    // holds no escape, otherwise of `scratch`. (An out-parameter, so that the common path returns in
+    // a register.)
+    Decoded<void> string(std::string& scratch, std::string_view& out) {
         const char* resume = p_;
         if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
-            const std::string_view view(p_, length);
+            out = std::string_view(p_, length);
             p_ += length + 1;
-            return view;
+            return {};
         }
-        return string_at_length(scratch, resume);
+        return string_at_length(scratch, resume, out);
     }
     // The same string kept: copied once, or unescaped once, straight into `out`.
     Decoded<void> string_into(std::string& out) {
@@ -125,7 +126,6 @@ public:
         }
         return string_kept_at_length(out, resume);
     }
-    TextStore* store() const noexcept { return store_; }
     Decoded<void> skip_string();
     // The text of a number starting at the next byte (a digit or `-`). While skipping a value, an
     // input ending inside the number is reported as an invalid number.
@@ -157,20 +157,10 @@ public:
         if (c != '"') return key_expected(c);
         return true;
     }
-    // The key at the reader, its colon not yet read. (An out-parameter, so that the common path
-    // returns in a register.)
+    // The key at the reader, its colon not yet read.
     Decoded<void> key(std::string& scratch, std::string_view& out) {
         eat();
-        const char* resume = p_;
-        if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
-            out = std::string_view(p_, length);
-            p_ += length + 1;
-            return {};
-        }
-        auto escaped = string_at_length(scratch, resume);
-        if (!escaped) return std::unexpected(std::move(escaped.error()));
-        out = *escaped;
-        return {};
+        return string(scratch, out);
     }
     // Both: true with the next key in `out`, false at the closing brace.
     Decoded<bool> next_key(bool& first, std::string& scratch, std::string_view& out) {
@@ -251,7 +241,7 @@ private:
         return no_short_string;
     }
     // The general reading of a string, its bytes before `resume` known to be plain.
-    Decoded<std::string_view> string_at_length(std::string& scratch, const char* resume);
+    Decoded<void> string_at_length(std::string& scratch, const char* resume, std::string_view& out);
     Decoded<void> string_into_at_length(std::string& out, const char* resume);
     Decoded<void> string_kept_at_length(std::string_view& out, const char* resume);
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.

@@ -27,8 +27,6 @@ public:
     }
     void keep(std::size_t used) noexcept { next_ += used; }
 
-    // A copy of `text` that lives as long as the store.
-    std::string_view copy(std::string_view text);
     // A decoded value kept whole, so that records read from it may view its texts.
     Value& hold(Value&& value);
 
