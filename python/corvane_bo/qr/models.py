@@ -10,10 +10,10 @@ from __future__ import annotations
 import base64
 import time
 from collections.abc import Mapping
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, fields
 from decimal import Decimal
 from enum import Enum
-from typing import Any, Union
+from typing import Any, TypeVar, Union
 
 from .errors import ProtocolError
 
@@ -238,6 +238,17 @@ def _object(value: Any, what: str) -> Mapping[str, Any]:
     return value
 
 
+_Texts = TypeVar("_Texts", "Payer", "PayerBank")
+
+
+def _optional_texts(cls: type[_Texts], value: Any, what: str) -> _Texts | None:
+    """A record whose fields are all optional texts, read under their own names; None for null."""
+    if value is None:
+        return None
+    obj = _object(value, what)
+    return cls(**{member.name: _opt_str(obj, member.name) for member in fields(cls)})
+
+
 @dataclass(frozen=True)
 class Payer:
     name: str | None = None
@@ -246,14 +257,7 @@ class Payer:
 
     @classmethod
     def from_json(cls, value: Any) -> Payer | None:
-        if value is None:
-            return None
-        obj = _object(value, "payer")
-        return cls(
-            name=_opt_str(obj, "name"),
-            account_number=_opt_str(obj, "account_number"),
-            document_id=_opt_str(obj, "document_id"),
-        )
+        return _optional_texts(cls, value, "payer")
 
 
 @dataclass(frozen=True)
@@ -265,15 +269,7 @@ class PayerBank:
 
     @classmethod
     def from_json(cls, value: Any) -> PayerBank | None:
-        if value is None:
-            return None
-        obj = _object(value, "payer_bank")
-        return cls(
-            bank_code=_opt_str(obj, "bank_code"),
-            bank_name=_opt_str(obj, "bank_name"),
-            ach_order_number=_opt_str(obj, "ach_order_number"),
-            transaction_date=_opt_str(obj, "transaction_date"),
-        )
+        return _optional_texts(cls, value, "payer_bank")
 
 
 @dataclass(frozen=True)
