@@ -119,12 +119,16 @@ TEST(Reader, GenericValueFailuresAreReportedWhereTheReaderStands) {
 }
 
 TEST(Reader, NestingStopsAtTheRecursionLimitWithoutDeepStack) {
-    const std::string fits = std::string(json::max_depth - 1, '[') + std::string(json::max_depth - 1, ']');
+    const std::string fits = std::string(json::max_depth, '[') + std::string(json::max_depth, ']');
     EXPECT_TRUE(json::parse(fits).has_value());
+    const std::string one_more = "[" + fits + "]";
+    auto refused = json::parse(one_more);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().describe(one_more), "recursion limit exceeded at line 1 column 129");
     const std::string deep(1'000'000, '[');
     auto value = json::parse(deep);
     ASSERT_FALSE(value.has_value());
-    EXPECT_EQ(value.error().describe(deep), "recursion limit exceeded at line 1 column 128");
+    EXPECT_EQ(value.error().describe(deep), "recursion limit exceeded at line 1 column 129");
 }
 
 // Read and written back: numbers keep their exact text, strings are unescaped (and escaped again by

@@ -100,6 +100,52 @@ def test_a_megabyte_of_brackets_is_refused_without_stack_overflow(op):
         failure("ffi", "recursion limit exceeded")(check_answer(call(op, '{"unknown":' + deep)))
 
 
+LIMIT = 128
+
+
+def nested(levels: int) -> str:
+    return "[" * levels + "]" * levels
+
+
+def limit_column(text: str) -> int:
+    """The column of the opening bracket one level past the limit (its column counts it)."""
+    depth = 0
+    for at, ch in enumerate(text):
+        depth += ch in "[{"
+        depth -= ch in "]}"
+        if depth > LIMIT:
+            return at + 1
+    raise AssertionError("the text stays within the limit")
+
+
+STATUS_DATA = '"numeroReferencia":"1","estado":"PAGADO"'
+NOTIFICATION = '"numeroReferencia":"1","monto":1,"codigoRespuesta":"PAGADO"'
+
+# Each place the reader runs, as (op, text, carry, kind, prefix): `text(n)` reaches exactly n levels
+# counting its outermost object, and `carry` puts it where that place reads it. Bank and webhook
+# bodies count afresh from their own outermost value.
+LIMIT_PLACES = [
+    ("qr.verify.build", lambda n: "{" + CONFIG_TOKEN + ',"input":{"reference":"1"},"x":' + nested(n - 1) + "}",
+     str, "ffi", "invalid payload: "),
+    ("qr.verify.build", lambda n: "{" + CONFIG_TOKEN + ',"input":{"reference":"1","x":' + nested(n - 2) + "}}",
+     str, "ffi", "invalid payload: "),
+    ("qr.verify.parse", lambda n: '{"data":{' + STATUS_DATA + ',"x":' + nested(n - 2) + "}}",
+     lambda body: bank(200, body), "decode", "invalid JSON body: "),
+    ("qr.verify.parse", lambda n: '{"data":{' + STATUS_DATA + '},"x":' + nested(n - 1) + "}",
+     lambda body: bank(200, body), "decode", "invalid JSON body: "),
+    ("qr.webhook.parse", lambda n: "{" + NOTIFICATION + ',"x":' + nested(n - 1) + "}",
+     webhook, "decode", "invalid webhook payload: "),
+]
+
+
+@pytest.mark.parametrize("op, text, carry, kind, prefix", LIMIT_PLACES)
+def test_nesting_is_accepted_up_to_the_limit_and_refused_one_level_deeper(op, text, carry, kind, prefix):
+    success(check_answer(call(op, carry(text(LIMIT)))))
+    error = check_answer(call(op, carry(text(LIMIT + 1))))["error"]
+    assert (error["kind"], error["message"]) == (
+        kind, f"{prefix}recursion limit exceeded at line 1 column {limit_column(text(LIMIT + 1))}")
+
+
 def test_brackets_inside_bodies():
     deep = "[" * (1 << 20)
     for op, payload, kind in [

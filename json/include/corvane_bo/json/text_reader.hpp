@@ -79,8 +79,9 @@ public:
 
     // Nesting: call before consuming `[` or `{`, and `leave` after the matching close.
     Decoded<void> enter() {
-        if (--remaining_depth_ == 0) [[unlikely]]
+        if (remaining_depth_ == 0) [[unlikely]]
             return peek_error(Syntax::recursion_limit);
+        --remaining_depth_;
         return {};
     }
     void leave() noexcept { ++remaining_depth_; }
