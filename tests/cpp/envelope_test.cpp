@@ -107,6 +107,18 @@ TEST(EnvelopeOpen, OutcomeOfEveryKindOfResponse) {
         {200, R"({"data":{"id":"a"}})", decode("unexpected payload shape: missing field `count`")},
         {200, R"({"data":"abc"})", decode(R"(unexpected payload shape: invalid type: string \"abc\", expected struct Sample)")},
         {200, good_data, R"({"count":1,"id":"a"})"},
+        // The envelope as an array: only `errors` may be left off; a field error needs all three places.
+        {200, "[]", decode("invalid JSON body: invalid length 0, expected struct SuccessWire with 4 elements at line 1 column 2")},
+        {400, "[]", api(400, "[]", false)},
+        {200, "[true,null]", decode("invalid JSON body: invalid length 2, expected struct SuccessWire with 4 elements at line 1 column 11")},
+        {200, R"([true,null,{"id":"a","count":1}])", R"({"count":1,"id":"a"})"},
+        {200, R"([true,null,{"id":"a","count":1},[["monto","requerido"]]])",
+         decode("invalid JSON body: invalid length 2, expected struct ApiFieldError with 3 elements at line 1 column 54")},
+        {422, R"({"errors":[["monto","requerido"]]})", api(422, R"({\"errors\":[[\"monto\",\"requerido\"]]})", false)},
+        {200, R"({"errors":[[]],"data":{"id":"a","count":1}})",
+         decode("invalid JSON body: invalid length 0, expected struct ApiFieldError with 3 elements at line 1 column 13")},
+        {400, R"([false,"no",null,[["monto","requerido",null]]])",
+         api(400, "no", false, R"([{"code":null,"field":"monto","message":"requerido"}])")},
         {299, R"({"success":true,"message":"ok","errors":[],"data":{"count":18446744073709551615,"id":"a","x":[]}})",
          R"({"count":18446744073709551615,"id":"a"})"},
     };

@@ -178,6 +178,37 @@ def test_envelope_outcomes(status, body, expected):
     assert error(parse("qr.verify.parse", VERIFY, status, body)) == expected
 
 
+DECODE_ERROR = {"kind": "decode", "retryable": False}
+
+
+@pytest.mark.parametrize(
+    "status, body, expected",
+    [
+        # The envelope as an array: only `errors` may be left off the end.
+        (200, "[]", {**DECODE_ERROR, "message":
+                     "invalid JSON body: invalid length 0, expected struct SuccessWire with 4 elements at line 1 column 2"}),
+        (503, "[]", api(503, "[]", True)),
+        (200, "[true,null]", {**DECODE_ERROR, "message":
+                              "invalid JSON body: invalid length 2, expected struct SuccessWire with 4 elements at line 1 column 11"}),
+        # A field error as an array needs all three places, or the whole body is undecodable.
+        (200, '{"data":{"numeroReferencia":"1","estado":"PAGADO"},"errors":[["monto","requerido"]]}', {**DECODE_ERROR, "message":
+         "invalid JSON body: invalid length 2, expected struct ApiFieldError with 3 elements at line 1 column 82"}),
+        (400, '{"errors":[["monto","requerido"]]}', api(400, '{"errors":[["monto","requerido"]]}', False)),
+        (400, '{"errors":[[]]}', api(400, '{"errors":[[]]}', False)),
+        (200, '{"errors":[[]]}', {**DECODE_ERROR, "message":
+                                  "invalid JSON body: invalid length 0, expected struct ApiFieldError with 3 elements at line 1 column 13"}),
+        (400, [False, "no", None, [["monto", "requerido", None]]],
+         api(400, "no", False, [{"code": None, "field": "monto", "message": "requerido"}])),
+    ],
+)
+def test_envelope_in_array_form(status, body, expected):
+    assert error(parse("qr.verify.parse", VERIFY, status, body)) == expected
+
+
+def test_envelope_array_without_errors_succeeds():
+    assert value(parse("qr.verify.parse", VERIFY, 200, [True, None, STATUS]))["reference"] == "12345"
+
+
 def test_verify_parse_reads_payer_and_bank():
     data = {**STATUS, "mensaje": "  Pago realizado  ", "importe": "10.50", "monto": "99", "moneda": " BOB ",
             "clienteOrigen": {"nombreCliente": "Ana", "ciCliente": "123", "numeroCuenta": " "},

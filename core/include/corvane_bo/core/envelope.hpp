@@ -143,9 +143,9 @@ struct corvane_bo_json::Fields<corvane_bo_core::ApiFieldError> {
     using ApiFieldError = corvane_bo_core::ApiFieldError;
     static constexpr std::string_view name = "ApiFieldError";
     static constexpr auto list = std::tuple{
-        field("field", &ApiFieldError::field, defaulted),
+        field("field", &ApiFieldError::field),
         field("message", &ApiFieldError::message),
-        field("code", &ApiFieldError::code, defaulted),
+        field("code", &ApiFieldError::code),
     };
 };
 
@@ -153,8 +153,10 @@ template <class T>
 struct corvane_bo_json::Fields<corvane_bo_core::DataWire<T>> {
     using DataWire = corvane_bo_core::DataWire<T>;
     static constexpr std::string_view name = "SuccessWire";
+    // `message` and `data` are read by codecs, so they must be marked defaulted to be missable from an
+    // object; an array that leaves them off has no data and goes the general way, which refuses it.
     static constexpr auto list = std::tuple{
-        field("success", &DataWire::success, defaulted),
+        field("success", &DataWire::success),
         field<corvane_bo_core::ReadUnkept>("message", &DataWire::message, defaulted),
         field<corvane_bo_core::DataInto<T>>("data", &DataWire::data, defaulted),
         field("errors", &DataWire::errors, defaulted),
@@ -166,9 +168,9 @@ struct corvane_bo_json::Fields<corvane_bo_core::SuccessWire> {
     using SuccessWire = corvane_bo_core::SuccessWire;
     static constexpr std::string_view name = "SuccessWire";
     static constexpr auto list = std::tuple{
-        field("success", &SuccessWire::success, defaulted),
-        field("message", &SuccessWire::message, defaulted),
-        field("data", &SuccessWire::data, defaulted),
+        field("success", &SuccessWire::success),
+        field("message", &SuccessWire::message),
+        field("data", &SuccessWire::data),
         field("errors", &SuccessWire::errors, defaulted),
     };
 };
