@@ -2,8 +2,10 @@
 
 from __future__ import annotations
 
+import importlib.metadata
 import io
 import json
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -47,3 +49,18 @@ def test_call_prints_the_engine_answer_and_sets_the_exit_status() -> None:
     result = run_cli("call", "qr.nope", stdin="{}")
     assert result.returncode == 1
     assert result.stdout.strip() == '{"error":{"kind":"ffi","message":"unknown operation `qr.nope`","retryable":false},"ok":false}'
+
+
+def test_the_installed_command_is_the_same_entry_as_the_module() -> None:
+    entries = importlib.metadata.entry_points(group="console_scripts", name="corvane-bo-qr")
+    if not entries:
+        pytest.skip("the package is imported from the checkout, not installed")
+    assert [entry.value for entry in entries] == ["corvane_bo.qr.__main__:main"]
+    script = shutil.which("corvane-bo-qr", path=str(Path(sys.executable).parent)) or shutil.which("corvane-bo-qr")
+    assert script is not None
+    result = subprocess.run([script, "call", "version"], capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stdout) == (0, run_cli("call", "version").stdout)
+    # Each form names itself in its usage.
+    usage = subprocess.run([script, "--help"], capture_output=True, text=True, timeout=120).stdout
+    assert usage.startswith("usage: corvane-bo-qr ")
+    assert run_cli("--help").stdout.startswith("usage: python -m corvane_bo.qr ")

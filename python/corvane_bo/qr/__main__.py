@@ -1,16 +1,19 @@
-"""Command line: ``python -m corvane_bo.qr demo`` and ``python -m corvane_bo.qr call OP``."""
+"""Command line: ``python -m corvane_bo.qr demo`` and ``python -m corvane_bo.qr call OP``, also
+installed as the ``corvane-bo-qr`` command."""
 
 from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 
 from .demo import run_demo
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(prog="python -m corvane_bo.qr")
+    invoked_as_module = os.path.basename(sys.argv[0]) == "__main__.py"
+    parser = argparse.ArgumentParser(prog="python -m corvane_bo.qr" if invoked_as_module else "corvane-bo-qr")
     commands = parser.add_subparsers(dest="command", required=True)
 
     demo = commands.add_parser("demo", help="generate, pay and verify a QR against a local stand-in bank")
