@@ -1,7 +1,12 @@
 """The Python face of `_native`: argument matching, conversions, attributes and documentation."""
 
+import importlib.metadata
+import json
+import pathlib
+
 import pytest
 
+import corvane_bo.qr
 from corvane_bo.qr import _native
 
 VERSION_ANSWER = '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'
@@ -107,3 +112,15 @@ def test_answers_come_back_as_written_whatever_their_characters(op, payload):
     # Answers in Latin-1 letters are handed over another way than the rest; both must give the text.
     expected = '{"error":{"kind":"ffi","message":"unknown operation `' + op + '`","retryable":false},"ok":false}'
     assert _native.call(op, payload) == expected
+
+
+def test_the_package_carries_the_engines_version():
+    version = json.loads(_native.call("version", ""))["value"]["core"]
+    assert corvane_bo.qr.__version__ == _native.__version__ == version
+    tomllib = pytest.importorskip("tomllib")
+    pyproject = pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml"
+    assert tomllib.loads(pyproject.read_text())["project"]["version"] == version
+    try:
+        assert importlib.metadata.version("corvane-bo-qr") == version
+    except importlib.metadata.PackageNotFoundError:
+        pass  # imported from the checkout, not installed

@@ -49,6 +49,9 @@ from .retry import RetryPolicy
 from .transport import HttpRequest, Response, Transport, UrllibTransport
 from .webhook import parse_webhook
 
+# The engine's version (`_native.__version__`), kept here so that reading it needs no extension.
+__version__ = "0.1.0"
+
 __all__ = [
     "AccessToken",
     "AmbiguousError",
