@@ -5,27 +5,37 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# What is being done, before each step: the builds and the tests run for minutes.
+step() { printf '==> %s\n' "$*" >&2; }
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 if command -v apt-get >/dev/null; then
+    step "installing Debian packages (compilers, CMake, GoogleTest)"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         g++ cmake ninja-build libgtest-dev libbenchmark-dev >/dev/null
 fi
 
+step "installing Python build and test tools"
 python3 -m pip install -q --upgrade pip >/dev/null
 python3 -m pip install -q scikit-build-core cmake ninja pytest hypothesis mypy segno
-python3 -m pip install -q --no-build-isolation --config-settings=build-dir=build/wheel ".[test]"
+step "building and installing the package (its compile steps are shown)"
+python3 -m pip install -v --no-build-isolation --config-settings=build-dir=build/wheel ".[test]"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 for variant in release sanitize; do
     flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=ON)
     [ "$variant" = sanitize ] && flags+=(-DCORVANE_SANITIZE=ON)
+    step "building the C++ suites ($variant)"
     cmake -S . -B "build/test-$variant" -G Ninja "${flags[@]}" >/dev/null
     cmake --build "build/test-$variant" -j "$jobs"
+    step "running the C++ suites ($variant)"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "build/test-$variant" -j "$jobs" --output-on-failure
 done
 
+step "type-checking the Python package"
 python3 -m mypy --strict python/corvane_bo
+step "running the Python suites"
 # Run from outside the checkout so that the installed package is the one imported.
 (cd tests/python && python3 -m pytest -q -p no:cacheprovider .)
