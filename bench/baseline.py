@@ -30,7 +30,13 @@ from __future__ import annotations
 
 import hmac
 import json
+import sys
 from decimal import Decimal, InvalidOperation
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+
+from samples import CONFIG, GENERATE, TOKEN, build, parse, render, webhook  # noqa: E402  (self-checks only)
 
 CORE_VERSION = "0.1.0"
 PROTOCOL_VERSION = 2
@@ -735,25 +741,17 @@ def call(op: str, payload: str) -> str:
 
 # --- self-checks ------------------------------------------------------------
 
-_INPUT = {
-    "description": " Café ",
-    "amount": Decimal("100.00"),
-    "reference": "007",
-    "expires_in": 5,
-    "establishment_id": 9,
-    "establishment_name": "Tienda Ñ 1",
-    "webhook": {"url": "https://h.bo/w", "key": "X-K", "value": "v"},
-}
-_CONFIG = {"client_id": "m", "base_url": "https://bank.test/api/"}
-_TOKEN = {"access_token": "t", "token_type": "Bearer", "expires_at": 0}
+# The samples, with a blank to trim, leading zeros to keep and places to drop; a base URL ending in "/".
+_INPUT = {**GENERATE, "description": " Café ", "amount": "100.00", "reference": "007"}
+_CONFIG = {**CONFIG, "base_url": CONFIG["base_url"] + "/"}
 
 
 def _parse(input_, status, body):
-    return compact({"input": input_, "response": {"status": status, "body": body}})
+    return render(parse(input_, status, body))
 
 
 def _webhook(headers, body, key, value):
-    return compact({"headers": headers, "body": body, "key": key, "value": value})
+    return render(webhook(body, headers, key, value))
 
 
 # (op, payload, answer written out by hand)
@@ -761,26 +759,27 @@ _EXPECTED = [
     ("version", "", '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'),
     (
         "qr.generate.build",
-        compact({"config": _CONFIG, "token": _TOKEN, "input": _INPUT}),
-        r'{"ok":true,"value":{"body":"{\"glosa\":\"Café\",\"idEstablecimiento\":9,\"moneda\":\"BOB\",'
-        r'\"monto\":100,\"nombreEstablecimiento\":\"Tienda Ñ 1\",\"numeroReferencia\":\"007\",'
-        r'\"vigencia\":5,\"webhook\":{\"key\":\"X-K\",\"url\":\"https://h.bo/w\",\"value\":\"v\"}}",'
-        r'"headers":{"Accept":"application/json","Authorization":"Bearer t",'
-        r'"Content-Type":"application/json","access_token":"t","client_id":"m"},'
+        render(build(_INPUT, _CONFIG, TOKEN)),
+        r'{"ok":true,"value":{"body":"{\"glosa\":\"Café\",\"idEstablecimiento\":7,\"moneda\":\"BOB\",'
+        r'\"monto\":100,\"nombreEstablecimiento\":\"Tienda Ñandú 2\",\"numeroReferencia\":\"007\",'
+        r'\"vigencia\":600,\"webhook\":{\"key\":\"X-Corvane-Hook\",\"url\":\"https://merchant.test/hook\",'
+        r'\"value\":\"hook-secret-1\"}}",'
+        r'"headers":{"Accept":"application/json","Authorization":"Bearer tok",'
+        r'"Content-Type":"application/json","access_token":"tok","client_id":"merchant-001"},'
         r'"method":"POST","url":"https://bank.test/api/qr/simple/v2/generate"}}',
     ),
     (
         "qr.generate.build",
-        compact({"config": _CONFIG, "input": {**_INPUT, "amount": "0.001"}}),
+        render({"config": _CONFIG, "input": {**_INPUT, "amount": "0.001"}}),
         '{"error":{"field":"amount","kind":"validation",'
         '"message":"at most 2 decimal places are allowed","retryable":false},"ok":false}',
     ),
     (
         "qr.cancel.build",
-        compact({"config": _CONFIG, "token": _TOKEN, "input": {"reference": "12", "kind": "mld"}}),
+        render(build({"reference": "12", "kind": "mld"}, _CONFIG, TOKEN)),
         '{"ok":true,"value":{"body":null,"headers":{"Accept":"application/json",'
-        '"Authorization":"Bearer t","Content-Type":"application/json","access_token":"t",'
-        '"client_id":"m"},"method":"POST","url":"https://bank.test/api/qr/simple/v2/cancel/12"}}',
+        '"Authorization":"Bearer tok","Content-Type":"application/json","access_token":"tok",'
+        '"client_id":"merchant-001"},"method":"POST","url":"https://bank.test/api/qr/simple/v2/cancel/12"}}',
     ),
     (
         "qr.generate.parse",

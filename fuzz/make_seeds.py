@@ -21,6 +21,11 @@ import sys
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "tests" / "python"))
+
+import samples  # noqa: E402
+from samples import (CANCEL, CONFIG, CONFIG_FULL, GENERATE, GENERATED, HOOK_HEADERS, NOTIFICATION,  # noqa: E402
+                     STATUS, TOKEN, VERIFY, WEBHOOK, dumps)
 
 
 def operation_table() -> list[str]:
@@ -29,79 +34,8 @@ def operation_table() -> list[str]:
     return [json.loads(m) for m in re.findall(r'^\s*("(?:[^"\\]|\\.)*"),\s*$', block, re.M)]
 
 
-def dumps(value, compact: bool = False) -> str:
-    if compact:
-        return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
-    return json.dumps(value, ensure_ascii=False)
-
-
-CONFIG = {"client_id": "merchant-001", "base_url": "https://bank.test/api"}
-CONFIG_FULL = {
-    "client_id": "comercio-7f3a",
-    "client_secret": "s3cr3t",
-    "basic_token": "Y29tZXJjaW8=",
-    "environment": "production",
-    "base_url": None,
-}
-TOKEN = {"access_token": "tok", "token_type": "Bearer", "expires_at": 1700000000, "scope": "qr"}
-WEBHOOK = {"url": "https://merchant.test/hook", "key": "X-Corvane-Hook", "value": "hook-secret-1"}
-
-GENERATE = {
-    "kind": "simple",
-    "description": "Pedido 42",
-    "amount": "25.50",
-    "reference": "1001",
-    "expires_in": 600,
-    "establishment_id": 7,
-    "establishment_name": "Tienda Ñandú 2",
-    "webhook": WEBHOOK,
-}
-VERIFY = {"kind": "mld", "reference": "12345"}
-CANCEL = {"reference": "12345"}
-
-GENERATED = {
-    "numeroReferencia": "1001",
-    "estado": "PENDIENTE",
-    "fechaExpiracion": "2024-01-01T10:00:00",
-    "moneda": "BOB",
-    "monto": 25.50,
-    "numeroReferenciaOriginante": " ref-7 ",
-    "qr": "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg==",
-}
-STATUS = {
-    "numeroReferencia": "12345",
-    "estado": " PAGADO ",
-    "mensaje": "  pago recibido ",
-    "importe": "15.00",
-    "monto": 15,
-    "moneda": "BOB",
-    "numeroReferenciaOriginante": "m-1",
-    "clienteOrigen": {"nombreCliente": "Ana", "numeroCuenta": "1-22", "ciCliente": "445566"},
-    "bancoOrigen": {
-        "codigoBanco": "1016",
-        "nombreBanco": "Banco X",
-        "numeroOrdenAch": "99",
-        "fechaTransaccion": "2024-01-01 10:00",
-    },
-}
-NOTIFICATION = {
-    "numeroReferencia": "1001",
-    "monto": 150.00,
-    "importe": None,
-    "moneda": " BOB ",
-    "codigoRespuesta": "PAGADO",
-    "estado": None,
-    "detalleRespuesta": "ok",
-    "fechaHoraTransaccion": "",
-    "clienteOrigen": {"nombreCliente": "Ana", "numeroCuenta": " ", "ciNitCliente": "1"},
-    "bancoOrigen": {"codigoBanco": "1", "fechaTransaccion": "2024-01-01"},
-}
-
-
-def envelope(data, **extra) -> str:
-    body = {"success": True, "message": "OK", "data": data, "errors": []}
-    body.update(extra)
-    return dumps(body)
+def envelope(data) -> str:
+    return dumps(samples.envelope(data))
 
 
 def responses(data) -> list[dict]:
@@ -181,8 +115,8 @@ def parse_payloads(input_, data) -> list[str]:
 
 
 def webhook_calls() -> list[str]:
-    headers = {"x-corvane-hook": "hook-secret-1", "Content-Type": "application/json"}
-    call = {"headers": headers, "body": dumps(NOTIFICATION), "key": "X-Corvane-Hook", "value": "hook-secret-1"}
+    headers = HOOK_HEADERS
+    call = {**samples.WEBHOOK_CALL, "body": dumps(NOTIFICATION)}
     bodies = [
         NOTIFICATION,
         {"numeroReferencia": "", "importe": "20", "codigoRespuesta": "  ", "estado": "CANCELADO", "mensaje": "m"},
@@ -202,7 +136,7 @@ def webhook_calls() -> list[str]:
     out.append(dumps({**call, "headers": {}}))
     out.append(dumps({**call, "headers": {"X-CORVANE-HOOK": "hook-secret-1", "x-corvane-hook": "other"}}))
     out.append(dumps({**call, "key": "", "headers": {"": "hook-secret-1"}}))
-    out.append(dumps([headers, dumps(NOTIFICATION), "X-Corvane-Hook", "hook-secret-1"]))
+    out.append(dumps([headers, dumps(NOTIFICATION), WEBHOOK["key"], WEBHOOK["value"]]))
     return out
 
 

@@ -12,7 +12,7 @@ import sys
 import threading
 
 from corvane_bo.qr._native import call
-from test_properties import FAILING_CALLS, VALID_CALLS
+from samples import FAILING_CALLS, VALID_CALLS
 
 THREADS = 8
 ROUNDS = 300

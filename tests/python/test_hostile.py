@@ -17,7 +17,8 @@ from collections.abc import Callable
 import pytest
 
 from corvane_bo.qr._native import call
-from test_properties import CONFIG, GENERATE, TOKEN, check_answer
+from samples import CONFIG, GENERATE, TOKEN
+from test_properties import check_answer
 
 SLACK = 5.0
 NOISE_S = 0.1

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from corvane_bo.qr._native import call
-from test_properties import FAILING_CALLS, VALID_CALLS
+from samples import FAILING_CALLS, VALID_CALLS
 
 TRAFFIC = VALID_CALLS + FAILING_CALLS
 TOTAL_CALLS = int(os.environ.get("CORVANE_MEMORY_CALLS", "1000000"))

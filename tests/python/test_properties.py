@@ -5,7 +5,7 @@ Every answer is one line of compact JSON whose object keys are unique and ascend
 "ok" is true exactly when "value" is there; every error has "kind" and "retryable", and only an "api"
 error may be retryable; the same call made twice answers the same text.
 
-`VALID_CALLS` is also the catalogue of succeeding calls used by the memory and concurrency tests.
+The valid payloads varied here are the catalogue in samples.py.
 """
 
 from __future__ import annotations
@@ -19,6 +19,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 from corvane_bo.qr._native import call
+from samples import FAILING_CALLS, VALID_CALLS, VALID_PAYLOADS, render
 
 OPERATIONS = [
     "describe",
@@ -32,106 +33,6 @@ OPERATIONS = [
     "qr.webhook.parse",
 ]
 NEAR_MISSES = ["qr.generate.", "qr.verify.BUILD", "qr.cancel", "qr.webhook.parse.build", "Describe", ""]
-
-CONFIG = {"client_id": "merchant-001", "base_url": "https://bank.test/api"}
-TOKEN = {"access_token": "tok", "token_type": "Bearer", "expires_at": 1700000000}
-WEBHOOK = {"url": "https://merchant.test/hook", "key": "X-Hook", "value": "s3cret"}
-GENERATE = {
-    "kind": "simple",
-    "description": "Pedido 42",
-    "amount": "25.50",
-    "reference": "1001",
-    "expires_in": 600,
-    "establishment_id": 7,
-    "establishment_name": "Tienda Ñandú 2",
-    "webhook": WEBHOOK,
-}
-GENERATED = {
-    "numeroReferencia": "1001",
-    "estado": "PENDIENTE",
-    "fechaExpiracion": "2024-01-01T10:00:00",
-    "moneda": "BOB",
-    "monto": 25.5,
-    "numeroReferenciaOriginante": "m-7",
-    "qr": "iVBORw0KGgo=",
-}
-STATUS = {
-    "numeroReferencia": "12345",
-    "estado": "PAGADO",
-    "mensaje": " pago recibido ",
-    "importe": "15.00",
-    "moneda": "BOB",
-    "clienteOrigen": {"nombreCliente": "Ana", "numeroCuenta": "1-22", "ciCliente": "445566"},
-    "bancoOrigen": {"codigoBanco": "1016", "nombreBanco": "Banco X", "numeroOrdenAch": "99",
-                    "fechaTransaccion": "2024-01-01 10:00"},
-}
-NOTIFICATION = {
-    "numeroReferencia": "1001",
-    "monto": 150.0,
-    "moneda": "BOB",
-    "codigoRespuesta": "PAGADO",
-    "detalleRespuesta": "ok",
-    "clienteOrigen": {"nombreCliente": "Ana"},
-    "bancoOrigen": {"codigoBanco": "1", "fechaTransaccion": "2024-01-01"},
-}
-
-
-def bank_answer(data: Any) -> dict:
-    # Kept as a structure so that variations can reach inside it; `render` writes it as text.
-    return {"status": 200, "body": {"success": True, "message": "OK", "data": data, "errors": []}}
-
-
-# Each of these succeeds: the starting points of the variations, and the traffic of the memory and
-# concurrency tests. Payloads are structures; "body" members that are not strings are JSON texts.
-VALID_PAYLOADS: list[tuple[str, Any]] = [
-    ("describe", ""),
-    ("version", ""),
-    ("qr.generate.build", {"config": CONFIG, "token": TOKEN, "input": GENERATE}),
-    ("qr.generate.build", {"config": {**CONFIG, "environment": "production"}, "token": TOKEN,
-                           "input": {**GENERATE, "kind": "mld", "amount": 100}}),
-    ("qr.generate.parse", {"input": GENERATE, "response": bank_answer(GENERATED)}),
-    ("qr.verify.build", {"config": CONFIG, "token": TOKEN, "input": {"kind": "mld", "reference": "12345"}}),
-    ("qr.verify.parse", {"input": {"reference": "12345"}, "response": bank_answer(STATUS)}),
-    ("qr.cancel.build", {"config": CONFIG, "token": TOKEN, "input": {"reference": "12345"}}),
-    ("qr.cancel.parse", {"input": {"reference": "12345"}, "response": bank_answer(STATUS)}),
-    ("qr.webhook.parse", {"headers": {"x-hook": "s3cret", "Content-Type": "application/json"},
-                          "body": NOTIFICATION, "key": "X-Hook", "value": "s3cret"}),
-]
-
-
-def render(payload: Any) -> str:
-    """The payload text: nested bodies first become JSON texts of their own."""
-    if isinstance(payload, str):
-        return payload
-
-    def inner(value: Any, key: str | None = None) -> Any:
-        if key == "body" and not isinstance(value, str):
-            return json.dumps(inner(value), ensure_ascii=False)
-        if isinstance(value, dict):
-            return {k: inner(v, k) for k, v in value.items()}
-        if isinstance(value, list):
-            return [inner(v) for v in value]
-        return value
-
-    return json.dumps(inner(payload), ensure_ascii=False)
-
-
-VALID_CALLS: list[tuple[str, str]] = [(op, render(payload)) for op, payload in VALID_PAYLOADS]
-
-# A few failing calls of each kind, for the same traffic.
-FAILING_CALLS: list[tuple[str, str]] = [
-    ("qr.generate.build", "{"),
-    ("qr.generate.build", render({"config": CONFIG, "input": GENERATE})),
-    ("qr.generate.build", render({"config": CONFIG, "token": TOKEN, "input": {**GENERATE, "amount": "1.005"}})),
-    ("qr.verify.parse", render({"input": {"reference": "1"}, "response": {"status": 503, "body": "<html>"}})),
-    ("qr.cancel.parse", render({"input": {"reference": "1"}, "response": {"status": 401, "body": ""}})),
-    ("qr.generate.parse", render({"input": GENERATE, "response": {"status": 200, "body": {"data": None}}})),
-    ("qr.webhook.parse", render({**VALID_PAYLOADS[-1][1], "value": "wrong"})),
-    ("qr.webhook.parse", render({**VALID_PAYLOADS[-1][1], "body": {"numeroReferencia": "1"}})),
-    ("qr.verify.build.x", "{}"),
-    ("nope", ""),
-]
-
 
 # ---- the properties -------------------------------------------------------------------------------
 

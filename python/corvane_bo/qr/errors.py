@@ -12,7 +12,7 @@ from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, TypeVar
 
 __all__ = [
     "AmbiguousError",
@@ -38,6 +38,9 @@ class ApiFieldError:
     code: str | None = None
 
 
+_E = TypeVar("_E", bound="QrError")
+
+
 class QrError(Exception):
     """Base class of every error raised by this package."""
 
@@ -57,6 +60,11 @@ class QrError(Exception):
     def __str__(self) -> str:
         return self.message
 
+    @classmethod
+    def _from_answer(cls: type[_E], message: str, error: Mapping[str, Any]) -> _E:
+        """The exception for a failed answer of this class's kind; subclasses read their members."""
+        return cls(message)
+
 
 class ValidationError(QrError):
     """An input was refused before any request was sent."""
@@ -67,6 +75,10 @@ class ValidationError(QrError):
         super().__init__(message, field)
         self.field = field
 
+    @classmethod
+    def _from_answer(cls, message: str, error: Mapping[str, Any]) -> ValidationError:
+        return cls(message, field=_text(error, "field"))
+
 
 class AuthenticationError(QrError):
     """The bank refused the credentials (HTTP 401 or 403)."""
@@ -76,6 +88,10 @@ class AuthenticationError(QrError):
     def __init__(self, message: str, status: int) -> None:
         super().__init__(message, status)
         self.status = status
+
+    @classmethod
+    def _from_answer(cls, message: str, error: Mapping[str, Any]) -> AuthenticationError:
+        return cls(message, status=_status(error))
 
 
 class ApiError(QrError):
@@ -99,6 +115,11 @@ class ApiError(QrError):
     def retryable(self) -> bool:
         return self._retryable
 
+    @classmethod
+    def _from_answer(cls, message: str, error: Mapping[str, Any]) -> ApiError:
+        retryable = error.get("retryable") is True
+        return cls(message, status=_status(error), errors=_field_errors(error), retryable=retryable)
+
 
 class AmbiguousError(QrError):
     """The outcome of a request is unknown.
@@ -113,6 +134,10 @@ class AmbiguousError(QrError):
     def __init__(self, message: str, errors: Sequence[ApiFieldError] = ()) -> None:
         super().__init__(message, tuple(errors))
         self.errors: tuple[ApiFieldError, ...] = tuple(errors)
+
+    @classmethod
+    def _from_answer(cls, message: str, error: Mapping[str, Any]) -> AmbiguousError:
+        return cls(message, errors=_field_errors(error))
 
 
 class DecodeError(QrError):
@@ -187,6 +212,21 @@ def _field_errors(obj: Mapping[str, Any]) -> tuple[ApiFieldError, ...]:
     return tuple(out)
 
 
+# The kinds an engine answer carries; TransportError belongs to this layer alone.
+_BY_KIND: dict[str, type[QrError]] = {
+    cls.kind: cls
+    for cls in (
+        ValidationError,
+        AuthenticationError,
+        ApiError,
+        AmbiguousError,
+        DecodeError,
+        WebhookAuthError,
+        ProtocolError,
+    )
+}
+
+
 def error_from_answer(error: Any) -> QrError:
     """Build the exception for the ``error`` object of a failed answer."""
     if not isinstance(error, dict):
@@ -196,25 +236,9 @@ def error_from_answer(error: Any) -> QrError:
     if not isinstance(message, str):
         # An error whose own encoding failed is answered as a bare {"kind": "ffi"}.
         message = f"engine reported a `{kind}` error without a message"
-    if kind == "validation":
-        return ValidationError(message, field=_text(error, "field"))
-    if kind == "authentication":
-        return AuthenticationError(message, status=_status(error))
-    if kind == "api":
-        return ApiError(
-            message,
-            status=_status(error),
-            errors=_field_errors(error),
-            retryable=error.get("retryable") is True,
-        )
-    if kind == "ambiguous":
-        return AmbiguousError(message, errors=_field_errors(error))
-    if kind == "decode":
-        return DecodeError(message)
-    if kind == "webhook_auth":
-        return WebhookAuthError(message)
-    if kind == "ffi":
-        return ProtocolError(message)
+    known = _BY_KIND.get(kind) if isinstance(kind, str) else None
+    if known is not None:
+        return known._from_answer(message, error)
     unknown = QrError(message)
     unknown.kind = str(kind)
     return unknown

@@ -8,12 +8,13 @@ never passes through binary floating point; a ``float`` is refused.
 from __future__ import annotations
 
 import base64
+import functools
 import time
-from collections.abc import Mapping
-from dataclasses import dataclass, field, fields
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass, field, fields, is_dataclass
 from decimal import Decimal
 from enum import Enum
-from typing import Any, TypeVar, Union
+from typing import Any, ClassVar, TypeVar, Union, get_args, get_type_hints
 
 from .errors import ProtocolError
 
@@ -91,6 +92,48 @@ def amount_text(value: Amount) -> str:
     raise TypeError(f"amount must be a Decimal, int or str, not {type(value).__name__}")
 
 
+# Records are read and written from their dataclass fields: the declared type
+# of a field chooses how its value crosses to and from JSON, so a record is
+# its field list and nothing else.
+
+_R = TypeVar("_R")
+_Reader = Callable[[Mapping[str, Any], str], Any]
+_Writer = Callable[[Any], Any]
+
+
+def _optional_of(hint: Any) -> tuple[Any, bool]:
+    """``X`` and whether the hint was ``X | None``."""
+    args = get_args(hint)
+    if len(args) == 2 and type(None) in args:
+        return next(arg for arg in args if arg is not type(None)), True
+    return hint, False
+
+
+def _writer(hint: Any) -> _Writer:
+    base, _ = _optional_of(hint)
+    if hint == Amount:
+        return amount_text
+    if isinstance(base, type) and issubclass(base, Enum):
+        # A member's value may be given for the member ("sandbox" for SANDBOX).
+        return lambda value: None if value is None else base(value).value
+    if is_dataclass(base):
+        return lambda value: None if value is None else _write(value)
+    return lambda value: value
+
+
+@functools.cache
+def _writers(cls: Any) -> tuple[tuple[str, _Writer], ...]:
+    hints = get_type_hints(cls)
+    order = getattr(cls, "_json_order", None) or tuple(member.name for member in fields(cls))
+    return tuple((name, _writer(hints[name])) for name in order)
+
+
+def _write(record: object) -> JsonObject:
+    """A record as the engine reads it: every field under its own name, absent ones as null."""
+    cls: Any = type(record)  # a class is hashable, whatever the checker makes of type[object]
+    return {name: write(getattr(record, name)) for name, write in _writers(cls)}
+
+
 @dataclass(frozen=True)
 class Config:
     """Client configuration sent with every request the engine builds."""
@@ -102,13 +145,7 @@ class Config:
     base_url: str | None = None
 
     def to_json(self) -> JsonObject:
-        return {
-            "client_id": self.client_id,
-            "client_secret": self.client_secret,
-            "basic_token": self.basic_token,
-            "environment": Environment(self.environment).value,
-            "base_url": self.base_url,
-        }
+        return _write(self)
 
 
 @dataclass(frozen=True)
@@ -129,12 +166,7 @@ class AccessToken:
         return current + leeway >= self.expires_at
 
     def to_json(self) -> JsonObject:
-        return {
-            "access_token": self.access_token,
-            "token_type": self.token_type,
-            "expires_at": self.expires_at,
-            "scope": self.scope,
-        }
+        return _write(self)
 
 
 @dataclass(frozen=True)
@@ -146,7 +178,7 @@ class WebhookTarget:
     value: str = field(repr=False)
 
     def to_json(self) -> JsonObject:
-        return {"url": self.url, "key": self.key, "value": self.value}
+        return _write(self)
 
 
 @dataclass(frozen=True)
@@ -162,20 +194,18 @@ class GenerateQr:
     webhook: WebhookTarget | None = None
     kind: QrKind = QrKind.SIMPLE
 
+    # The engine's declaration order, which its reader takes fastest; the
+    # dataclass order is the constructor's, kept for positional callers.
+    _json_order: ClassVar[tuple[str, ...]] = (
+        "kind", "description", "amount", "reference", "expires_in",
+        "establishment_id", "establishment_name", "webhook",
+    )
+
     def __post_init__(self) -> None:
         amount_text(self.amount)  # refuse a float at construction, not at send time
 
     def to_json(self) -> JsonObject:
-        return {
-            "kind": QrKind(self.kind).value,
-            "description": self.description,
-            "amount": amount_text(self.amount),
-            "reference": self.reference,
-            "expires_in": self.expires_in,
-            "establishment_id": self.establishment_id,
-            "establishment_name": self.establishment_name,
-            "webhook": None if self.webhook is None else self.webhook.to_json(),
-        }
+        return _write(self)
 
 
 # Reading results.  The engine writes every key of a result (absent values as
@@ -216,20 +246,19 @@ def _opt_decimal(obj: Mapping[str, Any], key: str) -> Decimal | None:
     return None if value is None else _decimal(value, key)
 
 
-def _status(obj: Mapping[str, Any]) -> PaymentStatus:
-    text = _req(obj, "status", str)
+def _status(obj: Mapping[str, Any], key: str) -> PaymentStatus:
     try:
-        return PaymentStatus(text)
+        return PaymentStatus(_req(obj, key, str))
     except ValueError:
         # A state added by a newer engine; raw_status / response_code keep the bank's word.
         return PaymentStatus.UNKNOWN
 
 
-def _kind(obj: Mapping[str, Any]) -> QrKind:
+def _kind(obj: Mapping[str, Any], key: str) -> QrKind:
     try:
-        return QrKind(_req(obj, "kind", str))
+        return QrKind(_req(obj, key, str))
     except ValueError as exc:
-        raise ProtocolError(f"result field `kind` is not a QR kind: {obj.get('kind')!r}") from exc
+        raise ProtocolError(f"result field `{key}` is not a QR kind: {obj.get(key)!r}") from exc
 
 
 def _object(value: Any, what: str) -> Mapping[str, Any]:
@@ -238,15 +267,37 @@ def _object(value: Any, what: str) -> Mapping[str, Any]:
     return value
 
 
-_Texts = TypeVar("_Texts", "Payer", "PayerBank")
+def _reader(hint: Any) -> _Reader:
+    base, optional = _optional_of(hint)
+    if base is str:
+        return _opt_str if optional else lambda obj, key: _req(obj, key, str)
+    if base is bool and not optional:
+        return lambda obj, key: _req(obj, key, bool)
+    if base is Decimal:
+        return _opt_decimal if optional else lambda obj, key: _decimal(obj.get(key), key)
+    if base is PaymentStatus and not optional:
+        return _status
+    if base is QrKind and not optional:
+        return _kind
+    if isinstance(base, type) and is_dataclass(base) and optional:
+        return lambda obj, key: _read_optional(base, obj.get(key), key)
+    raise TypeError(f"no reader for a result field of type {hint}")
 
 
-def _optional_texts(cls: type[_Texts], value: Any, what: str) -> _Texts | None:
-    """A record whose fields are all optional texts, read under their own names; None for null."""
-    if value is None:
-        return None
+@functools.cache
+def _readers(cls: Any) -> tuple[tuple[str, _Reader], ...]:
+    hints = get_type_hints(cls)
+    return tuple((member.name, _reader(hints[member.name])) for member in fields(cls))
+
+
+def _read(cls: type[_R], value: Any, what: str) -> _R:
     obj = _object(value, what)
-    return cls(**{member.name: _opt_str(obj, member.name) for member in fields(cls)})
+    key: Any = cls
+    return cls(**{name: read(obj, name) for name, read in _readers(key)})
+
+
+def _read_optional(cls: type[_R], value: Any, what: str) -> _R | None:
+    return None if value is None else _read(cls, value, what)
 
 
 @dataclass(frozen=True)
@@ -257,7 +308,7 @@ class Payer:
 
     @classmethod
     def from_json(cls, value: Any) -> Payer | None:
-        return _optional_texts(cls, value, "payer")
+        return _read_optional(cls, value, "payer")
 
 
 @dataclass(frozen=True)
@@ -269,7 +320,7 @@ class PayerBank:
 
     @classmethod
     def from_json(cls, value: Any) -> PayerBank | None:
-        return _optional_texts(cls, value, "payer_bank")
+        return _read_optional(cls, value, "payer_bank")
 
 
 @dataclass(frozen=True)
@@ -290,18 +341,7 @@ class GeneratedQr:
 
     @classmethod
     def from_json(cls, value: Any) -> GeneratedQr:
-        obj = _object(value, "generate result")
-        return cls(
-            kind=_kind(obj),
-            reference=_req(obj, "reference", str),
-            merchant_reference=_opt_str(obj, "merchant_reference"),
-            status=_status(obj),
-            raw_status=_req(obj, "raw_status", str),
-            expires_at=_opt_str(obj, "expires_at"),
-            currency=_req(obj, "currency", str),
-            amount=_decimal(obj.get("amount"), "amount"),
-            qr_image_base64=_req(obj, "qr_image_base64", str),
-        )
+        return _read(cls, value, "generate result")
 
 
 @dataclass(frozen=True)
@@ -323,19 +363,7 @@ class QrStatusInfo:
 
     @classmethod
     def from_json(cls, value: Any) -> QrStatusInfo:
-        obj = _object(value, "status result")
-        return cls(
-            kind=_kind(obj),
-            reference=_req(obj, "reference", str),
-            merchant_reference=_opt_str(obj, "merchant_reference"),
-            status=_status(obj),
-            raw_status=_req(obj, "raw_status", str),
-            message=_opt_str(obj, "message"),
-            amount=_opt_decimal(obj, "amount"),
-            currency=_opt_str(obj, "currency"),
-            payer=Payer.from_json(obj.get("payer")),
-            payer_bank=PayerBank.from_json(obj.get("payer_bank")),
-        )
+        return _read(cls, value, "status result")
 
 
 @dataclass(frozen=True)
@@ -355,16 +383,4 @@ class PaymentNotification:
 
     @classmethod
     def from_json(cls, value: Any) -> PaymentNotification:
-        obj = _object(value, "notification")
-        return cls(
-            reference=_req(obj, "reference", str),
-            amount=_decimal(obj.get("amount"), "amount"),
-            currency=_opt_str(obj, "currency"),
-            status=_status(obj),
-            response_code=_req(obj, "response_code", str),
-            response_detail=_opt_str(obj, "response_detail"),
-            transaction_at=_opt_str(obj, "transaction_at"),
-            payer=Payer.from_json(obj.get("payer")),
-            payer_bank=PayerBank.from_json(obj.get("payer_bank")),
-            success=_req(obj, "success", bool),
-        )
+        return _read(cls, value, "notification")
