@@ -119,16 +119,19 @@ def make(transport: Any, engine: FakeEngine | None = None, **kw: Any) -> tuple[C
     (fail(kind="ffi", message="unknown operation `qr.nope`"), ProtocolError, {}),
     (fail(kind="quota", message="slow down"), QrError, {"kind": "quota"}),  # a kind this client does not know
 ])
-def test_error_answers_map_to_exceptions_with_message_unchanged(answer: str, cls: type, attrs: dict[str, Any]) -> None:
+def test_error_answers_map_to_exceptions_with_their_message(answer: str, cls: type, attrs: dict[str, Any]) -> None:
     with pytest.raises(cls) as info:
         invoke(lambda op, payload: answer, "qr.x", {})
-    message = json.loads(answer)["error"]["message"]
-    assert str(info.value) == message and info.value.message == message
+    error = json.loads(answer)["error"]
+    message = error["message"]
+    # A validation error says which field; every other text is the engine's, unchanged.
+    assert str(info.value) == (f"{error['field']}: {message}" if cls is ValidationError else message)
+    assert info.value.message == message
     for name, value in attrs.items():
         assert getattr(info.value, name) == value
     assert isinstance(info.value, QrError)
     copy = pickle.loads(pickle.dumps(info.value))  # e.g. raised in a worker process
-    assert type(copy) is cls and str(copy) == message
+    assert type(copy) is cls and str(copy) == str(info.value)
     assert all(getattr(copy, name) == value for name, value in attrs.items())
 
 
@@ -159,7 +162,8 @@ def test_generate_sends_decimal_text_and_reads_decimal_result() -> None:
 @pytest.mark.parametrize("amount, sent", [
     (25, "25"), ("  1_000.50 ", "  1_000.50 "), (Decimal("1E+2"), "1E+2"),
     (Decimal("12345678901234567890.12"), "12345678901234567890.12"),
-    (0.3, TypeError), (True, TypeError), (None, TypeError), (Decimal("NaN"), ValueError), (Decimal("-Infinity"), ValueError),
+    (0.3, TypeError), (True, TypeError), (None, TypeError),
+    (Decimal("NaN"), ValidationError), (Decimal("-Infinity"), ValidationError),
 ])
 def test_amounts_reach_the_engine_as_their_exact_text_or_not_at_all(amount: Any, sent: Any) -> None:
     client, engine, _ = make(Script(200))

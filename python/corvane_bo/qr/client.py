@@ -22,6 +22,8 @@ from .models import (
     QrKind,
     QrStatusInfo,
     WebhookTarget,
+    qr_kind,
+    reference_text,
 )
 from .retry import RetryPolicy, never_sent, parse_retry_after
 from .transport import HttpRequest, Transport, UrllibTransport, from_http_error, header, to_response
@@ -110,13 +112,6 @@ def _http_request(value: Any, timeout: float | None) -> HttpRequest:
     return HttpRequest(method=method, url=url, headers=headers, body=body, timeout=timeout)
 
 
-def _reference(reference: str | int) -> str:
-    # An int is accepted for convenience; the engine wants the digits as text.
-    if isinstance(reference, bool) or not isinstance(reference, (str, int)):
-        raise TypeError(f"reference must be a str, not {type(reference).__name__}")
-    return str(reference)
-
-
 class Client:
     """Client of the bank's QR payment API.
 
@@ -173,24 +168,24 @@ class Client:
         """Create a payment QR.  Never retried: on AmbiguousError, verify first."""
         qr = GenerateQr(
             amount=amount,
-            reference=_reference(reference),
+            reference=reference_text(reference),
             description=description,
             establishment_id=establishment_id,
             establishment_name=establishment_name,
             expires_in=expires_in,
             webhook=webhook if webhook is not None else self.webhook,
-            kind=QrKind(kind),
+            kind=qr_kind(kind),
         )
         return self._run("qr.generate", qr.to_json(), GeneratedQr.from_json)
 
     def verify(self, reference: str | int, kind: QrKind | str = QrKind.SIMPLE) -> QrStatusInfo:
         """Current state of a QR payment."""
-        payload = {"kind": QrKind(kind).value, "reference": _reference(reference)}
+        payload = {"kind": qr_kind(kind).value, "reference": reference_text(reference)}
         return self._run("qr.verify", payload, QrStatusInfo.from_json)
 
     def cancel(self, reference: str | int) -> QrStatusInfo:
         """Cancel a QR payment.  Never retried: on AmbiguousError, verify first."""
-        return self._run("qr.cancel", {"reference": _reference(reference)}, QrStatusInfo.from_json)
+        return self._run("qr.cancel", {"reference": reference_text(reference)}, QrStatusInfo.from_json)
 
     def _run(self, op: str, input_json: dict[str, Any], read: Callable[[Any], T]) -> T:
         info = self.operations().get(op) or OpInfo(op, "operation")

@@ -2,7 +2,8 @@
 
 Every failure answered by the engine maps to one exception class by its
 ``kind``; the exception's text is the answer's message, unchanged, so
-``str(exc)`` is what the engine (or the bank) said.  Two classes belong to
+``str(exc)`` is what the engine (or the bank) said; a ValidationError puts
+the field's name before it ("amount: must be greater than zero").  Two classes belong to
 this layer only: :class:`TransportError` for a request that could not be
 exchanged with the bank, and :class:`AmbiguousError`, which the client also
 raises when a non-idempotent request may or may not have reached the bank.
@@ -67,13 +68,21 @@ class QrError(Exception):
 
 
 class ValidationError(QrError):
-    """An input was refused before any request was sent."""
+    """An input was refused before any request was sent.
+
+    Raised by the engine and, for what it could not even read, by the
+    records themselves when they are built; ``field`` is the JSON key
+    ("amount", "webhook.url", "token.access_token").
+    """
 
     kind = "validation"
 
     def __init__(self, message: str, field: str) -> None:
         super().__init__(message, field)
         self.field = field
+
+    def __str__(self) -> str:
+        return f"{self.field}: {self.message}"
 
     @classmethod
     def _from_answer(cls, message: str, error: Mapping[str, Any]) -> ValidationError:

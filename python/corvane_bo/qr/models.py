@@ -14,8 +14,9 @@ from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field, fields, is_dataclass
 from decimal import Decimal
 from enum import Enum
-from typing import Any, ClassVar, TypeVar, Union, get_args, get_type_hints
+from typing import Annotated, Any, ClassVar, TypeVar, get_type_hints
 
+from .checks import Amount, Bounds, HeaderText, amount_text, check_record, check_text, member, optional_of
 from .errors import ProtocolError
 
 __all__ = [
@@ -33,9 +34,10 @@ __all__ = [
     "QrStatusInfo",
     "WebhookTarget",
     "amount_text",
+    "qr_kind",
+    "reference_text",
 ]
 
-Amount = Union[Decimal, int, str]
 JsonObject = dict[str, Any]
 
 
@@ -69,27 +71,22 @@ class PaymentStatus(str, Enum):
         return self not in (PaymentStatus.PENDING, PaymentStatus.PROCESSING, PaymentStatus.UNKNOWN)
 
 
-def amount_text(value: Amount) -> str:
-    """The decimal text of an amount, as sent to the engine.
+def qr_kind(kind: QrKind | str) -> QrKind:
+    """The QR kind given as a member or its name; an unknown name is a ValidationError of "kind"."""
+    return member(QrKind, kind, "kind")
 
-    Strings are passed on unchanged for the engine to read (it accepts
-    surrounding blanks, ``1_000.50`` and exponents).  Floats are refused:
-    ``0.1 + 0.2`` is not ``0.3`` and no conversion could tell what was meant.
-    """
-    if isinstance(value, bool) or isinstance(value, float):
-        raise TypeError(
-            f"amount must be a Decimal, int or str, not {type(value).__name__}"
-            " (binary floating point cannot hold amounts exactly)"
-        )
-    if isinstance(value, Decimal):
-        if not value.is_finite():
-            raise ValueError(f"amount must be a finite decimal, got {value}")
-        return str(value)
-    if isinstance(value, int):
-        return str(value)
-    if isinstance(value, str):
-        return value
-    raise TypeError(f"amount must be a Decimal, int or str, not {type(value).__name__}")
+
+def reference_text(reference: str | int) -> str:
+    """The reference as the engine wants it, its digits as text (an int is accepted for convenience)."""
+    if isinstance(reference, bool) or not isinstance(reference, (str, int)):
+        raise TypeError(f"reference must be a str, not {type(reference).__name__}")
+    return check_text("reference", str(reference))
+
+
+# The ranges the engine decodes these integers in.
+_Count = Annotated[int, Bounds(0, 2**64 - 1, "must be greater than zero")]
+_Timestamp = Annotated[int, Bounds(-(2**63), 2**63 - 1, f"must be at least {-(2**63)}")]
+_Header = Annotated[str, HeaderText()]
 
 
 # Records are read and written from their dataclass fields: the declared type
@@ -101,16 +98,8 @@ _Reader = Callable[[Mapping[str, Any], str], Any]
 _Writer = Callable[[Any], Any]
 
 
-def _optional_of(hint: Any) -> tuple[Any, bool]:
-    """``X`` and whether the hint was ``X | None``."""
-    args = get_args(hint)
-    if len(args) == 2 and type(None) in args:
-        return next(arg for arg in args if arg is not type(None)), True
-    return hint, False
-
-
 def _writer(hint: Any) -> _Writer:
-    base, _ = _optional_of(hint)
+    base, _ = optional_of(hint)
     if hint == Amount:
         return amount_text
     if isinstance(base, type) and issubclass(base, Enum):
@@ -124,7 +113,7 @@ def _writer(hint: Any) -> _Writer:
 @functools.cache
 def _writers(cls: Any) -> tuple[tuple[str, _Writer], ...]:
     hints = get_type_hints(cls)
-    order = getattr(cls, "_json_order", None) or tuple(member.name for member in fields(cls))
+    order = getattr(cls, "_json_order", None) or tuple(item.name for item in fields(cls))
     return tuple((name, _writer(hints[name])) for name in order)
 
 
@@ -138,11 +127,16 @@ def _write(record: object) -> JsonObject:
 class Config:
     """Client configuration sent with every request the engine builds."""
 
-    client_id: str
+    client_id: _Header
     client_secret: str | None = field(default=None, repr=False)
     basic_token: str | None = field(default=None, repr=False)
     environment: Environment = Environment.SANDBOX
     base_url: str | None = None
+
+    _field_prefix: ClassVar[str] = "config."
+
+    def __post_init__(self) -> None:
+        check_record(self)
 
     def to_json(self) -> JsonObject:
         return _write(self)
@@ -156,10 +150,15 @@ class AccessToken:
     expiry; :meth:`is_expired` is there for the application to refresh early.
     """
 
-    access_token: str = field(repr=False)
+    access_token: _Header = field(repr=False)
     token_type: str = "Bearer"
-    expires_at: int = 0
+    expires_at: _Timestamp = 0
     scope: str | None = None
+
+    _field_prefix: ClassVar[str] = "token."
+
+    def __post_init__(self) -> None:
+        check_record(self)
 
     def is_expired(self, now: float | None = None, leeway: float = 30.0) -> bool:
         current = time.time() if now is None else now
@@ -177,22 +176,33 @@ class WebhookTarget:
     key: str
     value: str = field(repr=False)
 
+    _field_prefix: ClassVar[str] = "webhook."
+
+    def __post_init__(self) -> None:
+        check_record(self)
+
     def to_json(self) -> JsonObject:
         return _write(self)
 
 
 @dataclass(frozen=True)
 class GenerateQr:
-    """Input of a QR generation; checked by the engine, not here."""
+    """Input of a QR generation.
+
+    Building it refuses what the engine could not even read (an amount text,
+    a negative count, an unknown kind); the engine checks the values.
+    """
 
     amount: Amount
     reference: str
     description: str
-    establishment_id: int
+    establishment_id: _Count
     establishment_name: str
-    expires_in: int
+    expires_in: _Count
     webhook: WebhookTarget | None = None
     kind: QrKind = QrKind.SIMPLE
+
+    _field_prefix: ClassVar[str] = ""
 
     # The engine's declaration order, which its reader takes fastest; the
     # dataclass order is the constructor's, kept for positional callers.
@@ -202,7 +212,7 @@ class GenerateQr:
     )
 
     def __post_init__(self) -> None:
-        amount_text(self.amount)  # refuse a float at construction, not at send time
+        check_record(self)
 
     def to_json(self) -> JsonObject:
         return _write(self)
@@ -268,7 +278,7 @@ def _object(value: Any, what: str) -> Mapping[str, Any]:
 
 
 def _reader(hint: Any) -> _Reader:
-    base, optional = _optional_of(hint)
+    base, optional = optional_of(hint)
     if base is str:
         return _opt_str if optional else lambda obj, key: _req(obj, key, str)
     if base is bool and not optional:
@@ -287,7 +297,7 @@ def _reader(hint: Any) -> _Reader:
 @functools.cache
 def _readers(cls: Any) -> tuple[tuple[str, _Reader], ...]:
     hints = get_type_hints(cls)
-    return tuple((member.name, _reader(hints[member.name])) for member in fields(cls))
+    return tuple((item.name, _reader(hints[item.name])) for item in fields(cls))
 
 
 def _read(cls: type[_R], value: Any, what: str) -> _R:
