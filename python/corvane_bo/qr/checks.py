@@ -46,6 +46,7 @@ _WHITE_SPACE = (
 )
 _PLAIN = re.compile(r"[+-]?(?:[0-9][0-9_]*(?:\.[0-9_]*)?|\.[0-9][0-9_]*)")
 _EXPONENT = re.compile(r"[+-]?[0-9]+")
+_NOT_IN_HEADER = re.compile("[\r\n\0\u0100-\U0010ffff]")
 _MAX_EXPONENT = 28
 _LARGEST = Decimal(2**96 - 1)
 _EXACT = Context(prec=MAX_PREC, Emax=MAX_EMAX, Emin=MIN_EMIN)  # nothing rounded but what is asked
@@ -119,12 +120,14 @@ def check_text(field: str, value: object, header: bool = False) -> str:
     """A str the engine can be handed (valid Unicode) and, for a header, one a request can carry."""
     if not isinstance(value, str):
         raise _type_error(field, "a str", value)
-    for at, char in enumerate(value):
-        if "\ud800" <= char <= "\udfff":
-            raise ValidationError(f"must be valid Unicode text (lone surrogate at character {at})", field)
-        if header and (char in "\r\n\0" or char > "\xff"):
-            what = "a line break or NUL" if char <= "\xff" else "a character beyond Latin-1"
-            raise ValidationError(f"cannot be sent in an HTTP header ({what} at character {at})", field)
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError as exc:
+        raise ValidationError(f"must be valid Unicode text (lone surrogate at character {exc.start})", field) from None
+    bad = _NOT_IN_HEADER.search(value) if header else None
+    if bad is not None:
+        what = "a line break or NUL" if bad.group() <= "\xff" else "a character beyond Latin-1"
+        raise ValidationError(f"cannot be sent in an HTTP header ({what} at character {bad.start()})", field)
     return value
 
 
