@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import importlib.metadata
-import io
 import json
 import shutil
 import subprocess
@@ -12,7 +11,6 @@ from pathlib import Path
 
 import pytest
 
-from corvane_bo.qr.demo import run_demo
 from test_client_integration import _qr_operations_built
 
 needs_qr = pytest.mark.skipif(not _qr_operations_built(), reason="the engine has no QR operations yet")
@@ -32,15 +30,6 @@ def test_demo_runs_end_to_end(tmp_path: Path) -> None:
     steps = {line.split()[0]: line for line in result.stdout.splitlines() if line[:1].isalpha()}
     assert {"generate", "image", "pay", "webhook", "verify"} <= steps.keys()
     assert " paid " in steps["verify"] and "0.3 BOB" in result.stdout
-
-
-@needs_qr
-def test_demo_without_segno_still_succeeds(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
-    monkeypatch.setitem(sys.modules, "segno", None)
-    stream = io.StringIO()
-    assert run_demo("5", str(tmp_path / "qr.png"), stream) == 0
-    assert "install the 'demo' extra" in stream.getvalue()
-    assert (tmp_path / "qr.png").read_bytes().startswith(b"\x89PNG")
 
 
 def test_call_prints_the_engine_answer_and_sets_the_exit_status() -> None:

@@ -3,23 +3,27 @@ through the client by test_client_integration.py; these are the checks and state
 
 from __future__ import annotations
 
+import http.client
 import json
-import struct
-import sys
-import zlib
 from collections.abc import Iterator
-from datetime import timedelta
+from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from typing import Any
 
 import pytest
 
 from corvane_bo.qr import HttpRequest, Response, UrllibTransport
-from corvane_bo.qr import sandbox as sandbox_module
-from corvane_bo.qr.sandbox import SandboxBank, WebhookReceiver, qr_png
+from corvane_bo.qr.sandbox import SandboxBank, WebhookReceiver
 
-PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 TOKEN = "s4ndb0x-t0ken"
+
+
+class Clock:
+    def __init__(self) -> None:
+        self.now = datetime(2026, 3, 1, 9, 30, tzinfo=timezone(timedelta(hours=-4)))
+
+    def __call__(self) -> datetime:
+        return self.now
 
 
 @pytest.fixture
@@ -68,7 +72,13 @@ def test_invalid_generate_bodies(bank: SandboxBank) -> None:
     assert (response.status, answer["success"]) == (409, False)
 
 
-def test_verify_cancel_and_expiry(bank: SandboxBank, monkeypatch: pytest.MonkeyPatch) -> None:
+def test_verify_cancel_and_expiry() -> None:
+    clock = Clock()
+    with SandboxBank(client_id="cid", access_token=TOKEN, clock=clock) as bank:
+        verify_cancel_and_expire(bank, clock)
+
+
+def verify_cancel_and_expire(bank: SandboxBank, clock: "Clock") -> None:
     for reference in ("1", "2", "3"):
         send(bank, "POST", "qr/simple/v2/generate", generate_body(reference))
     assert send(bank, "GET", "qr/simple/v2/verify/99")[0].status == 404
@@ -81,8 +91,7 @@ def test_verify_cancel_and_expiry(bank: SandboxBank, monkeypatch: pytest.MonkeyP
     with pytest.raises(ValueError):
         bank.pay("1", deliver=False)
 
-    later = sandbox_module._now() + timedelta(seconds=601)
-    monkeypatch.setattr(sandbox_module, "_now", lambda: later)
+    clock.now += timedelta(seconds=601)
     assert send(bank, "GET", "qr/simple/v2/verify/3")[1]["data"]["estado"] == "EXPIRADO"
     with pytest.raises(ValueError):
         bank.pay("3")
@@ -123,24 +132,15 @@ def test_receiver_reports_handler_status_and_failures() -> None:
             receiver.wait(3, timeout=0.1)
 
 
-def _png_chunks(png: bytes) -> dict[bytes, bytes]:
-    assert png.startswith(PNG_SIGNATURE)
-    chunks, at = {}, len(PNG_SIGNATURE)
-    while at < len(png):
-        (length,) = struct.unpack(">I", png[at:at + 4])
-        tag, data = png[at + 4:at + 8], png[at + 8:at + 8 + length]
-        (crc,) = struct.unpack(">I", png[at + 8 + length:at + 12 + length])
-        assert crc == zlib.crc32(tag + data)
-        chunks[tag] = chunks.get(tag, b"") + data
-        at += 12 + length
-    return chunks
-
-
-def test_png_without_segno_is_a_valid_image(monkeypatch: pytest.MonkeyPatch) -> None:
-    monkeypatch.setitem(sys.modules, "segno", None)  # as if the extra were not installed
-    png = qr_png("corvane-sandbox:qr?ref=1", scale=2)
-    chunks = _png_chunks(png)
-    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
-    assert width == height == 66 and (depth, colour) == (8, 0)
-    assert len(zlib.decompress(chunks[b"IDAT"])) == height * (width + 1)
-    assert qr_png("corvane-sandbox:qr?ref=2", scale=2) != png and b"IEND" in chunks
+def test_keep_alive_serves_many_requests_on_one_connection(bank: SandboxBank) -> None:
+    host, port = bank.base_url.removeprefix("http://").split(":")
+    connection = http.client.HTTPConnection(host, int(port), timeout=5)
+    for _ in range(100):
+        connection.request("GET", "/qr/simple/v2/verify/1", headers=API_HEADERS)
+        response = connection.getresponse()
+        assert response.status == 404 and response.getheader("Content-Length") and response.read()
+    connection.request("GET", "/qr/simple/v2/verify/1", headers={**API_HEADERS, "Connection": "close"})
+    response = connection.getresponse()
+    assert response.getheader("Connection") == "close" and response.read()
+    assert response.will_close and bank.connections_accepted == 1
+    connection.close()

@@ -6,13 +6,14 @@ verify the payment.  Run as ``python -m corvane_bo.qr demo``.
 
 from __future__ import annotations
 
-import importlib
 import os
 import queue
 import secrets
 import sys
 import tempfile
 from typing import TextIO
+
+import segno
 
 from .client import Client
 from .errors import QrError, WebhookAuthError
@@ -23,18 +24,13 @@ from .webhook import parse_webhook
 __all__ = ["print_qr", "run_demo"]
 
 
-def print_qr(content: str, stream: TextIO) -> bool:
-    """Draw the QR code of ``content`` on a terminal; False when segno is not installed."""
-    try:
-        segno = importlib.import_module("segno")
-    except ImportError:
-        return False
+def print_qr(content: str, stream: TextIO) -> None:
+    """Draw the QR code of ``content`` on a terminal."""
     code = segno.make(content, error="m")
     try:
         code.terminal(out=stream, compact=True)
     except UnicodeEncodeError:  # a terminal without block characters
         code.terminal(out=stream)
-    return True
 
 
 def run_demo(amount: str = "12.50", out: str | None = None, stream: TextIO = sys.stdout) -> int:
@@ -73,8 +69,7 @@ def run_demo(amount: str = "12.50", out: str | None = None, stream: TextIO = sys
             with open(path, "wb") as file:
                 file.write(png)
             say("image", f"{len(png)} bytes of PNG written to {path}")
-            if not print_qr(bank.qr_content(qr.reference), stream):
-                say("image", "install the 'demo' extra (segno) to see the QR code here")
+            print_qr(bank.qr_content(qr.reference), stream)
 
             delivery = bank.pay(qr.reference)
             answered = delivery.status if delivery is not None else None
