@@ -14,7 +14,7 @@ if command -v apt-get >/dev/null; then
     step "installing Debian packages (compilers, CMake, GoogleTest)"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        g++ cmake ninja-build libgtest-dev libbenchmark-dev >/dev/null
+        g++ cmake ninja-build libgtest-dev libbenchmark-dev chromium chromium-driver >/dev/null
 fi
 
 step "installing Python build and test tools"

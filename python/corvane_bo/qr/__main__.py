@@ -1,4 +1,4 @@
-"""Command line: ``python -m corvane_bo.qr demo`` and ``python -m corvane_bo.qr call OP``, also
+"""Command line: ``python -m corvane_bo.qr sandbox``, ``... demo`` and ``... call OP``, also
 installed as the ``corvane-bo-qr`` command."""
 
 from __future__ import annotations
@@ -16,6 +16,12 @@ def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m corvane_bo.qr" if invoked_as_module else "corvane-bo-qr")
     commands = parser.add_subparsers(dest="command", required=True)
 
+    sandbox = commands.add_parser("sandbox", help="run the local stand-in bank and its web page until Ctrl-C")
+    sandbox.add_argument("--host", default="127.0.0.1", help="address to listen on (default: loopback only)")
+    sandbox.add_argument("--port", type=int, default=8700, help="port to listen on (default 8700; 0 picks one)")
+    sandbox.add_argument("--state", metavar="FILE",
+                         help="SQLite file keeping QR payments and notifications across restarts")
+
     demo = commands.add_parser("demo", help="generate, pay and verify a QR against a local stand-in bank")
     demo.add_argument("--amount", default="12.50", help="amount in BOB (default 12.50)")
     demo.add_argument("--out", help="where to write the QR image (default: a new temporary directory)")
@@ -26,6 +32,10 @@ def main(argv: list[str] | None = None) -> int:
     call.add_argument("op", help='operation name, e.g. "describe" or "qr.verify.build"')
 
     args = parser.parse_args(argv)
+    if args.command == "sandbox":
+        from .sandbox.cli import serve
+
+        return serve(args.host, args.port, args.state)
     if args.command == "demo":
         return run_demo(args.amount, args.out)
 

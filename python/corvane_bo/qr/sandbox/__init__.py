@@ -13,12 +13,14 @@ Routes under ``bank.base_url`` (``routes.ROUTES`` names them):
 
 - ``POST qr/{simple|mld}/v2/generate``, ``GET qr/{simple|mld}/v2/verify/{ref}``,
   ``POST qr/simple/v2/cancel/{ref}``: the API, behind its five headers;
-- ``POST _sandbox/pay/{ref}``: pays a QR, as :meth:`SandboxBank.pay`.
+- ``GET /?token=...``: the web page of QR payments and notification deliveries;
+- ``POST _sandbox/{pay|expire|cancel}/{ref}``: the page's buttons, behind the sandbox's token.
 
 ``vigencia`` (``expires_in``) is taken as seconds.
 """
 
 from .bank import SandboxBank
+from .notify import RetryPolicy
 from .records import Delivery, RecordedRequest
 from .receiver import ReceivedWebhook, WebhookHandler, WebhookReceiver
 from .server import Limits
@@ -29,6 +31,7 @@ __all__ = [
     "Limits",
     "ReceivedWebhook",
     "RecordedRequest",
+    "RetryPolicy",
     "SandboxBank",
     "WebhookHandler",
     "WebhookReceiver",

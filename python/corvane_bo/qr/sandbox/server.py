@@ -157,6 +157,8 @@ class HttpServer:
                 await _Connection(self, reader, writer).serve()
         except (OSError, asyncio.TimeoutError):
             pass  # the client went away, or stopped reading its answer
+        except asyncio.CancelledError:
+            pass  # the server is closing; returning normally keeps asyncio from logging it
         finally:
             self._open -= 1
             self._tasks.discard(task)
