@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib.metadata
+import io
 import json
 import shutil
 import subprocess
@@ -10,6 +11,8 @@ import sys
 from pathlib import Path
 
 import pytest
+
+from corvane_bo.qr.demo import run_demo
 
 from test_client_integration import _qr_operations_built
 
@@ -53,3 +56,17 @@ def test_the_installed_command_is_the_same_entry_as_the_module() -> None:
     usage = subprocess.run([script, "--help"], capture_output=True, text=True, timeout=120).stdout
     assert usage.startswith("usage: corvane-bo-qr ")
     assert run_cli("--help").stdout.startswith("usage: python -m corvane_bo.qr ")
+def test_demo_into_a_missing_folder_says_so_in_one_line(tmp_path: Path) -> None:
+    result = run_cli("demo", "--out", str(tmp_path / "no" / "such" / "qr.png"))
+    assert result.returncode == 1 and not result.stderr
+    assert result.stdout.splitlines() == [f"error    cannot write the QR image to {tmp_path}/no/such/qr.png: "
+                                          "its folder does not exist"]
+
+
+@needs_qr
+def test_demo_removes_the_temporary_folder_it_made() -> None:
+    stream = io.StringIO()
+    assert run_demo("1", None, stream) == 0, stream.getvalue()
+    (line,) = [line for line in stream.getvalue().splitlines() if line.startswith("image")]
+    written = Path(line.split(" written to ")[1].split(" (removed")[0])
+    assert written.name.endswith(".png") and not written.parent.exists()

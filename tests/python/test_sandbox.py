@@ -106,6 +106,9 @@ def test_fail_next_precedes_every_check_and_is_counted(bank: SandboxBank) -> Non
         assert response.status == 503 and "success" not in answer and response.headers.get("Retry-After") == "3"
     assert send(bank, "GET", "qr/simple/v2/verify/1", headers={})[0].status == 401
     assert [r.status for r in bank.requests("/verify/")] == [503, 503, 401]
+    bank.fail_next(3, 500)
+    assert bank.clear_failures() == 3 and bank.clear_failures() == 0
+    assert send(bank, "GET", "qr/simple/v2/verify/1", headers={})[0].status == 401
 
 
 def test_receiver_reports_handler_status_and_failures() -> None:

@@ -6,6 +6,7 @@ verify the payment.  Run as ``python -m corvane_bo.qr demo``.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import queue
 import secrets
@@ -50,8 +51,13 @@ def run_demo(amount: str = "12.50", out: str | None = None, stream: TextIO = sys
             return 400
         return 200
 
+    if out is not None and not os.path.isdir(os.path.dirname(os.path.abspath(out))):
+        say("error", f"cannot write the QR image to {out}: its folder does not exist")
+        return 1
     try:
-        with SandboxBank() as bank, WebhookReceiver(on_webhook) as receiver:
+        with contextlib.ExitStack() as cleanup:
+            bank = cleanup.enter_context(SandboxBank())
+            receiver = cleanup.enter_context(WebhookReceiver(on_webhook))
             say("bank", f"stand-in bank listening on {bank.base_url}")
             say("webhook", f"receiver listening on {receiver.url}")
             client = Client(bank.config(), bank.token(), timeout=10.0)
@@ -64,11 +70,17 @@ def run_demo(amount: str = "12.50", out: str | None = None, stream: TextIO = sys
             say("generate", f"QR {qr.reference} for {qr.amount} {qr.currency}: "
                             f"{qr.status.value}, expires {qr.expires_at}")
 
-            path = out or os.path.join(tempfile.mkdtemp(prefix="corvane-qr-"), f"qr-{qr.reference}.png")
+            folder = None if out else cleanup.enter_context(tempfile.TemporaryDirectory(prefix="corvane-qr-"))
+            path = out or os.path.join(folder or "", f"qr-{qr.reference}.png")
             png = qr.png()
-            with open(path, "wb") as file:
-                file.write(png)
-            say("image", f"{len(png)} bytes of PNG written to {path}")
+            try:
+                with open(path, "wb") as file:
+                    file.write(png)
+            except OSError as exc:
+                say("error", f"cannot write the QR image to {path}: {exc.strerror or exc}")
+                return 1
+            kept = "" if out else " (removed when the demo ends; --out keeps it)"
+            say("image", f"{len(png)} bytes of PNG written to {path}{kept}")
             print_qr(bank.qr_content(qr.reference), stream)
 
             delivery = bank.pay(qr.reference)

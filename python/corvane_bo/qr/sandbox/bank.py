@@ -107,6 +107,13 @@ class SandboxBank(BankHttp):
         with self._lock:
             self._failures.extend([answer] * n)
 
+    def clear_failures(self) -> int:
+        """Drop the failures that ``fail_next`` queued and not yet answered; returns how many."""
+        with self._lock:
+            dropped = len(self._failures)
+            self._failures.clear()
+        return dropped
+
     def requests(self, path_contains: str = "") -> list[RecordedRequest]:
         with self._lock:
             return [r for r in self._log if path_contains in r.path]
