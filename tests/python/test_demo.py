@@ -13,7 +13,6 @@ from pathlib import Path
 import pytest
 
 from corvane_bo.qr.demo import run_demo
-
 from test_client_integration import _qr_operations_built
 
 needs_qr = pytest.mark.skipif(not _qr_operations_built(), reason="the engine has no QR operations yet")

@@ -41,8 +41,12 @@ def browser() -> Iterator[Any]:
 
 
 def test_pay_from_the_page(browser: Any, tmp_path: Path) -> None:
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
+
+    def wait(check: Any) -> None:  # the page reloads itself, so an element found may go stale
+        WebDriverWait(browser, 15, ignored_exceptions=(StaleElementReferenceException,)).until(check)
 
     with SandboxBank(retry=RetryPolicy(attempts=2, backoff=0.1)) as bank, WebhookReceiver() as receiver:
         client = Client(bank.config(), bank.token(), timeout=10.0)
@@ -64,12 +68,12 @@ def test_pay_from_the_page(browser: Any, tmp_path: Path) -> None:
             cells = driver.find_elements(By.CSS_SELECTOR, "#qr-4242 .status")
             return bool(cells) and cells[0].text == "PAGADO"
 
-        WebDriverWait(browser, 15).until(paid)
+        wait(paid)
         (received,) = receiver.wait(1, timeout=10)
         note = parse_webhook(received.headers, received.body, "X-Hook", "s3cret")
         assert note.reference == "4242" and note.status.value == "paid"
         browser.get(bank.page_url)  # the log shows the delivery once it is recorded
-        WebDriverWait(browser, 15).until(
+        wait(
             lambda driver: [c.text for c in driver.find_elements(By.CSS_SELECTOR, "#deliveries .http-status")]
             == ["200"])
         browser.save_screenshot(str(tmp_path / "paid.png"))
