@@ -73,11 +73,13 @@ def test_command_serves_until_ctrl_c_and_keeps_state(tmp_path: Path) -> None:
         stop_cli(process)
 
 
-def test_command_reports_a_busy_port(bank: SandboxBank) -> None:
+@pytest.mark.parametrize("extra, said", [([], "cannot listen"), (["--state", "/nonexistent/dir/x.db"], "cannot open")])
+def test_command_reports_a_busy_port_or_bad_state_in_one_line(bank: SandboxBank, extra: list[str], said: str) -> None:
     port = bank.base_url.rsplit(":", 1)[1]
-    result = subprocess.run([sys.executable, "-m", "corvane_bo.qr", "sandbox", "--port", port],
+    result = subprocess.run([sys.executable, "-m", "corvane_bo.qr", "sandbox", "--port", port, *extra],
                             capture_output=True, text=True, timeout=30)
-    assert result.returncode == 1 and "cannot listen" in result.stdout and not result.stderr
+    assert result.returncode == 1 and said in result.stdout and not result.stderr
+    assert len(result.stdout.splitlines()) == 1
 
 
 def pay(bank: SandboxBank, reference: str, token: str = TOKEN) -> Any:

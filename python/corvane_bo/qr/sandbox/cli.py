@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import signal
+import sqlite3
 import sys
 import threading
 from types import FrameType
@@ -23,8 +24,11 @@ def serve(host: str = "127.0.0.1", port: int = 8700, state: str | None = None,
 
     try:
         bank = SandboxBank(host, port, state=state)
+    except sqlite3.Error as exc:
+        print(f"error     cannot open the state file {state}: {exc}", file=stream, flush=True)
+        return 1
     except OSError as exc:
-        print(f"error    cannot listen on {host}:{port}: {exc.strerror or exc}", file=stream, flush=True)
+        print(f"error     cannot listen on {host}:{port}: {exc.strerror or exc}", file=stream, flush=True)
         return 1
     previous = None
     if threading.current_thread() is threading.main_thread():
