@@ -17,6 +17,7 @@ The extension is imported on first use, so ``corvane_bo.qr.sandbox`` and the
 records work without it.
 """
 
+from .aclient import AsyncClient
 from .client import Client, NativeCall, OpInfo, describe
 from .errors import (
     AmbiguousError,
@@ -46,16 +47,23 @@ from .models import (
     WebhookTarget,
 )
 from .retry import RetryPolicy
-from .transport import HttpRequest, Response, Transport, UrllibTransport
+from .pool import AsyncHttpxTransport, HttpxTransport
+from .tokens import AsyncTokenProvider, TokenProvider
+from .transport import DEFAULT_MAX_BODY, AsyncTransport, HttpRequest, Response, Transport, UrllibTransport
 from .webhook import parse_webhook
 
 # The engine's version (`_native.__version__`), kept here so that reading it needs no extension.
 __version__ = "0.1.0"
 
 __all__ = [
+    "DEFAULT_MAX_BODY",
     "AccessToken",
     "AmbiguousError",
     "Amount",
+    "AsyncClient",
+    "AsyncHttpxTransport",
+    "AsyncTokenProvider",
+    "AsyncTransport",
     "ApiError",
     "ApiFieldError",
     "AuthenticationError",
@@ -66,6 +74,7 @@ __all__ = [
     "GenerateQr",
     "GeneratedQr",
     "HttpRequest",
+    "HttpxTransport",
     "NativeCall",
     "OpInfo",
     "Payer",
@@ -79,6 +88,7 @@ __all__ = [
     "Response",
     "RetryPolicy",
     "Transport",
+    "TokenProvider",
     "TransportError",
     "UrllibTransport",
     "ValidationError",
