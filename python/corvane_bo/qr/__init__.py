@@ -50,7 +50,7 @@ from .retry import RetryPolicy
 from .pool import AsyncHttpxTransport, HttpxTransport
 from .tokens import AsyncTokenProvider, TokenProvider
 from .transport import DEFAULT_MAX_BODY, AsyncTransport, HttpRequest, Response, Transport, UrllibTransport
-from .webhook import parse_webhook
+from .webhook import parse_webhook, pays_order, webhook_reply
 
 # The engine's version (`_native.__version__`), kept here so that reading it needs no extension.
 __version__ = "0.1.0"
@@ -96,4 +96,6 @@ __all__ = [
     "WebhookTarget",
     "describe",
     "parse_webhook",
+    "pays_order",
+    "webhook_reply",
 ]
