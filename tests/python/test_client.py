@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import http.client
 import io
 import json
 import pickle
@@ -11,6 +12,7 @@ from decimal import Decimal
 from email.message import Message
 from typing import Any
 
+import httpx
 import pytest
 
 from corvane_bo.qr import (AccessToken, AmbiguousError, ApiError, ApiFieldError, AuthenticationError, Client, Config,
@@ -330,3 +332,38 @@ def test_parse_webhook_passes_headers_and_raw_body_through() -> None:
                        "body": raw.decode(), "key": "X-Hook", "value": "s3cret"}
     assert note.success and note.amount == Decimal("150") and note.status is PaymentStatus.PAID
 
+
+
+# --- Retry-After and failure judging ---------------------------------------------
+
+
+@pytest.mark.parametrize("value, seconds", [
+    ("7", 7.0), (" 12 ", 12.0), ("9" * 13, float("inf")), ("9" * 5000, float("inf")),
+    ("Wed, 21 Oct 2015 07:28:30 GMT", 30.0), ("Wed, 21 Oct 2015 07:27:00 GMT", 0.0),
+    ("Sunday, 06-Nov-94 08:49:37 GMT", 0.0), ("Wed, 21 Oct 2015 07:28:30 GMT" + " " * 80, 30.0),
+    ("Wed, 21 Oct 2015 07:28:30 GMT" + "x" * 80, None), ("12.5", None), ("-3", None), ("", None),
+    ("\u0661", None), ("soon", None), (None, None),
+])
+def test_retry_after_reads_seconds_or_a_date_and_nothing_else(value: str | None, seconds: float | None) -> None:
+    from corvane_bo.qr.retry import parse_retry_after
+    assert parse_retry_after(value, now=1445412480.0) == seconds  # 07:28:00 GMT that day
+
+
+def test_a_huge_retry_count_or_retry_after_still_gives_a_capped_wait() -> None:
+    policy = RetryPolicy(max_delay=8.0, max_retry_after=60.0)
+    assert policy.delay(5000, rng=lambda: 1.0) == 8.0
+    assert policy.delay(0, float("inf"), rng=lambda: 0.0) == 60.0
+
+
+@pytest.mark.parametrize("failure, sent", [
+    (httpx.ConnectError("refused"), False), (httpx.ConnectTimeout("slow"), False),
+    (httpx.PoolTimeout("busy"), False), (httpx.UnsupportedProtocol("ftp"), False),
+    (httpx.ReadTimeout("slow"), True), (httpx.RemoteProtocolError("cut"), True),
+    (http.client.IncompleteRead(b"abc", 10), True), (TimeoutError(), True),
+    (REFUSED, False), (RESET, True),
+])
+def test_generate_is_ambiguous_exactly_when_the_failure_may_follow_sending(failure: Exception, sent: bool) -> None:
+    client, _, _ = make(Script(failure))
+    with pytest.raises(AmbiguousError if sent else TransportError) as info:
+        generate(client)
+    assert info.value.__cause__ is failure
