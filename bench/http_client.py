@@ -8,7 +8,7 @@ of the answer and a look at its `data`. Async runs `--concurrency` calls at a ti
     python bench/http_client.py [--calls N] [--concurrency C] [--sandbox]
 
 By default the server is the keep-alive loopback bank of tests/python/loopback.py; `--sandbox`
-uses the stand-in bank (which, without keep-alive, makes every call open a connection).
+uses the stand-in bank.
 Timings on a shared machine are rough: compare the columns of one run, not runs.
 """
 
@@ -26,7 +26,7 @@ from typing import Any
 
 import httpx
 
-from corvane_bo.qr import AccessToken, AsyncClient, Client, Config
+from corvane_bo.qr import AccessToken, AsyncClient, Client, Config, WebhookTarget
 from corvane_bo.qr.engine import invoke
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -75,8 +75,9 @@ def main() -> None:
         config, token = Config("sandbox-client" if args.sandbox else "cid", base_url=url), AccessToken(secret)
         if args.sandbox:
             with Client(config, token) as client:
+                hook = WebhookTarget("http://127.0.0.1:9/hook", "X-Hook", "bench")
                 reference = client.generate("1", "1", "bench", establishment_id=1, establishment_name="b",
-                                            expires_in=3600, webhook=None).reference
+                                            expires_in=3600, webhook=hook).reference
         request = invoke(None, "qr.verify.build", {"config": config.to_json(), "token": token.to_json(),
                                                    "input": {"kind": "simple", "reference": reference}})
         n, c = args.calls, args.concurrency

@@ -4,8 +4,7 @@ It keeps connections alive, counts accepted connections and requests, and
 answers each request with what its script returns: well-formed bank
 answers, or cut, trickled, oversized and endless ones.  Every connection
 thread stops when the server closes, and every write loop is bounded.
-(The stand-in bank, once it counts connections, can take its place for the
-well-behaved cases.)
+The stand-in bank serves the well-behaved cases; this one serves the faults.
 """
 
 from __future__ import annotations

@@ -1,7 +1,7 @@
 """Pooled connections, concurrency and token renewal, over loopback.
 
-The connection count is taken at the server (accepted sockets). The stand-in bank, once it keeps
-connections alive and counts them, can serve these cases as well as the loopback server does.
+The connection count is taken at the server (accepted sockets), the stand-in bank's or the scripted
+loopback server's, which can also refuse tokens on cue.
 """
 
 from __future__ import annotations
@@ -31,6 +31,17 @@ def test_sequential_calls_share_one_connection() -> None:
         for _ in range(100):
             assert client.verify("1").reference == "1"
         assert server.accepted == 1 and len(server.requests) == 100
+
+
+def test_sequential_calls_to_the_stand_in_bank_share_one_connection() -> None:
+    from corvane_bo.qr.sandbox import SandboxBank
+
+    with SandboxBank() as bank, Client(bank.config(), bank.token(), webhook=HOOK) as client:
+        reference = client.generate("5", "77", "d", establishment_id=1, establishment_name="n",
+                                    expires_in=600).reference
+        for _ in range(100):
+            assert client.verify(reference).reference == "77"
+        assert bank.connections_accepted == 1
 
 
 def test_the_pool_this_package_makes_holds_sockets_to_the_deadline() -> None:
