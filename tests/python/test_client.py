@@ -367,3 +367,22 @@ def test_generate_is_ambiguous_exactly_when_the_failure_may_follow_sending(failu
     with pytest.raises(AmbiguousError if sent else TransportError) as info:
         generate(client)
     assert info.value.__cause__ is failure
+
+
+def test_waits_count_against_the_deadline_and_a_wait_past_it_is_not_taken() -> None:
+    now = [0.0]
+    sleeps: list[float] = []
+
+    def sleep(seconds: float) -> None:
+        sleeps.append(seconds)
+        now[0] += seconds
+
+    transport = Script(Response(503, "", {"Retry-After": "4"}), 200)
+    client = Client(Config("cid"), AccessToken("tok"), transport, sleep=sleep, clock=lambda: now[0],
+                    rng=lambda: 0.5, call=FakeEngine(), timeout=5.0, retry=RetryPolicy(max_retries=5))
+    assert client.verify("1").paid and sleeps == [4.0]  # 4 s of the 5 s deadline
+    transport.steps = [Response(503, "", {"Retry-After": "4"})]
+    with pytest.raises(ApiError):
+        client.verify("1")  # one 4 s wait fits in 5 s, a second would not: the 503 is raised then
+    assert sleeps == [4.0, 4.0] and len(transport.requests) == 4
+    assert transport.requests[-1].timeout == pytest.approx(1.0)  # the time left for the last attempt
