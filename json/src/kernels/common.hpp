@@ -1,0 +1,45 @@
+// What every set of kernels shares: which bytes stop a scan, and the writer's shuffle table.
+#pragma once
+
+#include <cstdint>
+
+namespace corvane_bo_json::scan::kernels {
+
+enum class Stop { reader, writer };
+
+template <Stop kind>
+constexpr bool is_stop(char byte) noexcept {
+    const auto c = static_cast<unsigned char>(byte);
+    if constexpr (kind == Stop::reader)
+        return c == '"' || c == '\\' || c < 0x20 || c >= 0x80;
+    else
+        return c == '"' || c == '\\' || c < 0x20;
+}
+
+template <Stop kind>
+constexpr const char* find_bytewise(const char* p, const char* end) noexcept {
+    while (p < end && !is_stop<kind>(*p)) ++p;
+    return p;
+}
+
+// For each set of bytes among eight that take a backslash before them (bit i: byte i), the shuffle
+// indices that spread the eight out with lane 8 (a backslash) before each of those; the lanes after
+// them are cleared.
+struct SpreadIndices {
+    alignas(16) unsigned char lanes[256][16];
+};
+
+inline constexpr SpreadIndices spread_indices = [] {
+    SpreadIndices table{};
+    for (unsigned escaped = 0; escaped < 256; ++escaped) {
+        unsigned lane = 0;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            if (escaped & (1u << byte)) table.lanes[escaped][lane++] = 8;
+            table.lanes[escaped][lane++] = static_cast<unsigned char>(byte);
+        }
+        while (lane < 16) table.lanes[escaped][lane++] = 0x80;
+    }
+    return table;
+}();
+
+}  // namespace corvane_bo_json::scan::kernels
