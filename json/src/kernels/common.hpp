@@ -42,4 +42,26 @@ inline constexpr SpreadIndices spread_indices = [] {
     return table;
 }();
 
+// For each set of bytes to drop from eight (bit i: byte i), the shuffle indices of the bytes kept, in
+// order, from the block's low half and from its high half; the lanes after them are cleared.
+struct PackIndices {
+    alignas(16) unsigned char low[256][16];
+    alignas(16) unsigned char high[256][16];
+};
+
+inline constexpr PackIndices pack_indices = [] {
+    PackIndices table{};
+    for (unsigned drop = 0; drop < 256; ++drop) {
+        unsigned lane = 0;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            if (drop & (1u << byte)) continue;
+            table.low[drop][lane] = static_cast<unsigned char>(byte);
+            table.high[drop][lane] = static_cast<unsigned char>(byte + 8);
+            ++lane;
+        }
+        for (; lane < 16; ++lane) table.low[drop][lane] = table.high[drop][lane] = 0x80;
+    }
+    return table;
+}();
+
 }  // namespace corvane_bo_json::scan::kernels

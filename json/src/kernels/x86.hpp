@@ -74,8 +74,14 @@ Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_e
     if (wide) blocks = avx2::unescape_blocks(p, end, w, w_end);
 #endif
     // The last bytes of a text or of the room, or a machine without AVX2: sixteen at a time.
-    if (!wide || end - blocks.p < 2 * 32 || w_end - blocks.w < 2 * 32)
-        blocks = sse2::unescape_blocks(blocks.p, end, blocks.w, w_end);
+    if (!wide || end - blocks.p < 2 * 32 || w_end - blocks.w < 2 * 32) {
+#if CORVANE_KERNELS_SSSE3
+        if (best && has_ssse3())
+            blocks = ssse3::unescape_blocks(blocks.p, end, blocks.w, w_end);
+        else
+#endif
+            blocks = sse2::unescape_blocks(blocks.p, end, blocks.w, w_end);
+    }
     if (end - blocks.p >= 16 && w_end - blocks.w >= 16 && sse2::stops<Stop::reader>(Sse2Lanes::load(blocks.p)) == 0)
         return copy_plain<best>(blocks.p, end, blocks.w, w_end);
     return blocks;
