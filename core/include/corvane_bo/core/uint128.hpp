@@ -58,6 +58,7 @@ public:
         return divide(a, b, quotient);
     }
 
+    constexpr Words128& operator++() { return *this = *this + 1u; }
     constexpr Words128& operator+=(Words128 b) { return *this = *this + b; }
     constexpr Words128& operator-=(Words128 b) { return *this = *this - b; }
     constexpr Words128& operator*=(Words128 b) { return *this = *this * b; }
