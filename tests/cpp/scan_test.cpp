@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@
 #include "corvane_bo/json/scan.hpp"
 
 namespace scan = corvane_bo_json::scan;
+
+namespace corvane_bo_json::scan {
+// Failures name the implementation, not the bytes of its table.
+void PrintTo(const Kernels& kernels, std::ostream* out) { *out << kernels.name; }
+}  // namespace corvane_bo_json::scan
 
 namespace {
 
