@@ -32,19 +32,20 @@
 
 namespace {
 
-using Compare = bool (*)(std::string_view, std::string_view);
+// The comparison's own C signature, so that the one inside an installed module can be timed too.
+using Compare = int (*)(const char*, std::size_t, const char*, std::size_t);
 
 // The control: stops at the first differing byte.
-bool early_exit(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+int early_exit(const char* a, std::size_t a_size, const char* b, std::size_t b_size) {
+    if (a_size != b_size) return 0;
+    for (std::size_t i = 0; i < a_size; ++i)
+        if (a[i] != b[i]) return 0;
+    return 1;
 }
 
 // Called through volatile pointers so that the compiler can neither inline the comparison nor hoist
 // it out of the measuring loop.
-Compare volatile under_test = &corvane_bo_core::webhook::equal_in_constant_time;
+Compare volatile under_test = nullptr;
 Compare volatile control = &early_exit;
 volatile bool sink;
 
@@ -102,7 +103,7 @@ Outcome measure(Compare volatile& compare, std::size_t length, std::size_t sampl
     // Warm the caches and the branch predictor on every class first.
     for (std::size_t i = 0; i < 10000; ++i) {
         std::memcpy(received.data(), contents[i % classes].data(), length);
-        sink = compare(received, expected);
+        sink = compare(received.data(), received.size(), expected.data(), expected.size()) != 0;
     }
 
     for (const std::uint8_t c : order) {
@@ -112,7 +113,7 @@ Outcome measure(Compare volatile& compare, std::size_t length, std::size_t sampl
         unsigned aux;
         _mm_lfence();
         const std::uint64_t start = __rdtscp(&aux);
-        const bool same = compare(a, b);
+        const bool same = compare(a.data(), a.size(), b.data(), b.size()) != 0;
         const std::uint64_t stop = __rdtscp(&aux);
         _mm_lfence();
         sink = same;
@@ -154,8 +155,32 @@ void report(const char* label, std::size_t length, const Outcome& o) {
                 t, o.worst_pair, o.worst_crop * 100, verdict);
 }
 
+// The whole test on `tested`; nonzero when strict and it leaks.
+int run(Compare tested, std::size_t samples, bool strict) {
+    under_test = tested;
+    std::printf("Welch's t over %zu interleaved samples per length; |t| < 4.5: no evidence, > 10: differs\n",
+                samples);
+    bool leak = false;
+    std::uint64_t seed = 0x9E3779B97F4A7C15ull;
+    for (const std::size_t length : {16u, 64u, 1024u}) {
+        const Outcome tested_outcome = measure(under_test, length, samples, seed++);
+        report("equal_in_constant_time", length, tested_outcome);
+        leak = leak || std::fabs(tested_outcome.worst_t) > 10;
+        report("early-exit control", length, measure(control, length, samples, seed++));
+    }
+    std::fflush(stdout);
+    return strict && leak ? 1 : 0;
+}
+
 }  // namespace
 
+#ifdef CORVANE_TIMING_LIBRARY
+// Loaded by bench/timing_webhook.py into the interpreter that imported the installed module, with
+// the address of the module's own comparison.
+extern "C" __attribute__((visibility("default"))) int corvane_timing_webhook(void* compare, long samples, int strict) {
+    return run(reinterpret_cast<Compare>(compare), static_cast<std::size_t>(samples), strict != 0);
+}
+#else
 int main(int argc, char** argv) {
     std::size_t samples = 1'000'000;
     bool strict = false;
@@ -169,15 +194,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::printf("Welch's t over %zu interleaved samples per length; |t| < 4.5: no evidence, > 10: differs\n",
-                samples);
-    bool leak = false;
-    std::uint64_t seed = 0x9E3779B97F4A7C15ull;
-    for (const std::size_t length : {16u, 64u, 1024u}) {
-        const Outcome tested = measure(under_test, length, samples, seed++);
-        report("equal_in_constant_time", length, tested);
-        leak = leak || std::fabs(tested.worst_t) > 10;
-        report("early-exit control", length, measure(control, length, samples, seed++));
-    }
-    return strict && leak ? 1 : 0;
+    return run(&corvane_bo_equal_in_constant_time, samples, strict);
 }
+#endif

@@ -2,8 +2,6 @@
 // this shell only matches arguments, moves the texts across and keeps C++ exceptions out of Python.
 #include <Python.h>
 
-#include <emmintrin.h>
-
 #include <array>
 #include <cstring>
 #include <exception>
@@ -11,6 +9,7 @@
 #include <string_view>
 
 #include "corvane_bo/core/ffi.hpp"
+#include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/qr/registry.hpp"
 
 namespace {
@@ -85,16 +84,6 @@ PyObject* raise_panic(PyObject* module, const char* message) noexcept {
 // Answers up to this size may be handed over as Latin-1.
 constexpr std::size_t latin1_most = 4096;
 
-// Where the first byte from 0x80 is in [p, end), or `end`: sixteen bytes at a time.
-const char* first_non_ascii(const char* p, const char* end) noexcept {
-    for (; end - p >= 16; p += 16) {
-        const auto high = static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-        if (high != 0) return p + __builtin_ctz(high);
-    }
-    while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
-    return p;
-}
-
 // The Latin-1 bytes of UTF-8 text from its first non-ASCII byte on, written at `w` (room for the
 // text's size), or null if it holds a character from U+0100 on (or bytes that are not UTF-8).
 char* to_latin1(const char* p, const char* end, char* w) noexcept {
@@ -104,7 +93,7 @@ char* to_latin1(const char* p, const char* end, char* w) noexcept {
             return nullptr;
         *w++ = static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(p[1]) & 0x3F));
         p += 2;
-        const char* ascii_end = first_non_ascii(p, end);
+        const char* ascii_end = corvane_bo_json::scan::to_non_ascii(p, end);
         std::memcpy(w, p, static_cast<std::size_t>(ascii_end - p));
         w += ascii_end - p;
         p = ascii_end;
@@ -119,7 +108,7 @@ PyObject* answer_str(const std::string& answer, bool ascii_payload) {
     const char* const begin = answer.data();
     const char* const end = begin + answer.size();
     if (!ascii_payload && answer.size() <= latin1_most) {
-        const char* const first = first_non_ascii(begin, end);
+        const char* const first = corvane_bo_json::scan::to_non_ascii(begin, end);
         if (first != end) {
             char latin1[latin1_most];
             const auto head = static_cast<std::size_t>(first - begin);

@@ -25,7 +25,7 @@ python3 -m pip install -v --no-build-isolation --config-settings=build-dir=build
 
 jobs=$(nproc 2>/dev/null || echo 2)
 for variant in release sanitize; do
-    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=ON)
+    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=ON -DCORVANE_WERROR=ON)
     [ "$variant" = sanitize ] && flags+=(-DCORVANE_SANITIZE=ON)
     step "building the C++ suites ($variant)"
     cmake -S . -B "build/test-$variant" -G Ninja "${flags[@]}" >/dev/null
@@ -34,8 +34,13 @@ for variant in release sanitize; do
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "build/test-$variant" -j "$jobs" --output-on-failure
 done
 
+step "building and running the C++ suites for aarch64 (under qemu), with Clang and libc++, and portable"
+bash tools/platform-builds.sh
+
 step "type-checking the Python package"
 python3 -m mypy --strict python/corvane_bo
 step "running the Python suites"
 # Run from outside the checkout so that the installed package is the one imported.
 (cd tests/python && python3 -m pytest -q -p no:cacheprovider .)
+step "checking the installed module's header comparison for branches on the compared bytes"
+python3 bench/timing_webhook.py

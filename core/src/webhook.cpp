@@ -19,6 +19,17 @@ bool same_name(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
 }
 
+// Hides the accumulator from the optimiser so that it cannot stop the loop early: an empty
+// assembly statement that claims to change it, or in standard C++ a round trip through a volatile.
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(CORVANE_PORTABLE)
+inline void hide(unsigned char& value) noexcept { asm volatile("" : "+r"(value)); }
+#else
+inline void hide(unsigned char& value) noexcept {
+    volatile unsigned char hidden = value;
+    value = hidden;
+}
+#endif
+
 }  // namespace
 
 Result<void> WebhookTarget::validate() const {
@@ -35,17 +46,37 @@ Result<void> WebhookTarget::validate() const {
 
 Result<void> WebhookCall::authenticate() const { return webhook::authenticate(headers, key, value); }
 
+}  // namespace corvane_bo_core
+
+#if defined(__GNUC__) || defined(__clang__)
+#if defined(__has_attribute) && __has_attribute(noipa)
+#define CORVANE_CONSTANT_TIME_EXPORT __attribute__((visibility("default"), noipa))
+#else
+#define CORVANE_CONSTANT_TIME_EXPORT __attribute__((visibility("default"), noinline))
+#endif
+#else
+#define CORVANE_CONSTANT_TIME_EXPORT
+#endif
+
+// Out of line under a C name that survives stripping (the one symbol besides the init function
+// that the extension exports), so that the shipped binary's comparison can be disassembled and
+// timed: bench/timing_webhook.py does both.
+extern "C" CORVANE_CONSTANT_TIME_EXPORT int corvane_bo_equal_in_constant_time(const char* a, std::size_t a_size,
+                                                                              const char* b, std::size_t b_size) {
+    if (a_size != b_size) return 0;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < a_size; ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+        corvane_bo_core::hide(difference);
+    }
+    return difference == 0;
+}
+
+namespace corvane_bo_core {
 namespace webhook {
 
 bool equal_in_constant_time(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-        // Hide the accumulator from the optimiser so that it cannot stop the loop early.
-        asm volatile("" : "+r"(difference));
-    }
-    return difference == 0;
+    return corvane_bo_equal_in_constant_time(a.data(), a.size(), b.data(), b.size()) != 0;
 }
 
 Result<void> authenticate(const corvane_bo_json::TextPairs& headers, std::string_view name, std::string_view expected) {

@@ -182,14 +182,14 @@ def generate(seed: int, count: int) -> list[str]:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("probe")
+    parser.add_argument("probe", nargs="+", help="the probe program, after its emulator if it needs one")
     parser.add_argument("--seed", type=int, default=20240607)
     parser.add_argument("--count", type=int, default=20000)
     args = parser.parse_args()
 
     texts = generate(args.seed, args.count)
     want = expected_lines(texts)
-    run = subprocess.run([args.probe], input="".join(t + "\n" for t in texts), capture_output=True, text=True,
+    run = subprocess.run(args.probe, input="".join(t + "\n" for t in texts), capture_output=True, text=True,
                          encoding="utf-8")
     got = run.stdout.splitlines()
     if run.returncode != 0 or len(got) != len(want):

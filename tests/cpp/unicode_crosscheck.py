@@ -46,11 +46,11 @@ def assigned_by(ucd: Path, version: str) -> set[int]:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("probe")
+    parser.add_argument("probe", nargs="+", help="the probe program, after its emulator if it needs one")
     parser.add_argument("--ucd", type=Path, default=Path("/usr/share/unicode"))
     args = parser.parse_args()
 
-    run = subprocess.run([args.probe], capture_output=True, text=True, check=True)
+    run = subprocess.run(args.probe, capture_output=True, text=True, check=True)
     table_version, flags = run.stdout.split("\n")[:2]
     if len(flags) != 0x110000:
         print(f"probe gave {len(flags)} flags", file=sys.stderr)

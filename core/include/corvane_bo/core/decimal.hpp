@@ -9,11 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "corvane_bo/core/uint128.hpp"
+
 namespace corvane_bo_core {
 
 class Decimal {
 public:
-    using Mantissa = unsigned __int128;
+    using Mantissa = Uint128;
     static constexpr Mantissa max_mantissa = (Mantissa{1} << 96) - 1;  // 79228162514264337593543950335
     static constexpr std::uint32_t max_scale = 28;
 

@@ -24,6 +24,7 @@
 #include <concepts>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -117,7 +118,7 @@ constexpr void for_each_field(F&& f) {
 // then compared inline.
 template <std::string_view const& name>
 inline bool is_named(std::string_view text) noexcept {
-    return text.size() == name.size() && __builtin_memcmp(text.data(), name.data(), name.size()) == 0;
+    return text.size() == name.size() && std::memcmp(text.data(), name.data(), name.size()) == 0;
 }
 
 template <class T, std::size_t I>

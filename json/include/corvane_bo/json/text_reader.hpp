@@ -180,11 +180,7 @@ public:
     };
     bool at(const Pattern& pattern) const noexcept {
         if (end_ - p_ < 32) return false;
-        const auto low = static_cast<std::uint32_t>(_mm_movemask_epi8(
-            _mm_cmpeq_epi8(scan::load16(p_), _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.bytes)))));
-        const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-            scan::load16(p_ + 16), _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.bytes + 16)))));
-        return ((low | (high << 16)) & pattern.care) == pattern.care;
+        return (scan::equal_bytes32(p_, pattern.bytes) & pattern.care) == pattern.care;
     }
     void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
@@ -225,14 +221,9 @@ private:
     std::size_t short_plain_string(const char*& resume) const noexcept {
         const char* p = p_;
         for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
-            const __m128i bytes = scan::load16(p);
-            std::uint32_t mask = scan::reader_mask(bytes);
-            if (mask == 0) continue;
             // Accented letters are plain too; longer characters go to the general scan, which checks them.
-            if (static_cast<unsigned char>(p[std::countr_zero(mask)]) >= 0x80) {
-                mask &= ~scan::two_byte_characters(bytes);
-                if (mask == 0) continue;
-            }
+            const std::uint32_t mask = scan::string_stops16(p);
+            if (mask == 0) continue;
             const char* q = p + std::countr_zero(mask);
             if (*q == '"') return static_cast<std::size_t>(q - p_);
             resume = q;

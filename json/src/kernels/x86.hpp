@@ -1,0 +1,98 @@
+// The x86-64 kernels: sixteen-byte lanes everywhere (SSE2 is the baseline), 32-byte lanes over long
+// runs when the CPU has AVX2 and the writer's shuffle when it has SSSE3, each tested at run time.
+// `best` false keeps to SSE2, as on a machine without either.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+
+namespace corvane_bo_json::scan::kernels::x86 {
+
+#if CORVANE_KERNELS_AVX2
+inline bool has_avx2() noexcept { return __builtin_cpu_supports("avx2"); }
+inline bool has_ssse3() noexcept { return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt"); }
+#else
+constexpr bool has_avx2() noexcept { return false; }
+constexpr bool has_ssse3() noexcept { return false; }
+#endif
+
+// Below this many bytes the 32-byte loops do not pay for the switch to them.
+inline constexpr std::ptrdiff_t wide_run = 64;
+
+template <Stop kind, bool best>
+const char* find(const char* p, const char* end) noexcept {
+    if (end - p < 16) return find_bytewise<kind>(p, end);
+    // Most strings end in their first block.
+    if (const auto m = sse2::stops<kind>(Sse2Lanes::load(p))) return p + std::countr_zero(m);
+    const char* const from = p;
+    p += 16;
+#if CORVANE_KERNELS_AVX2
+    if (best && end - p >= wide_run && has_avx2()) {
+        p = avx2::scan_blocks<kind>(p, end);
+        if (p != end && is_stop<kind>(*p)) return p;
+    }
+#endif
+    return sse2::finish_scan<kind>(from, sse2::scan_blocks<kind>(p, end), end);
+}
+
+template <Stop kind, bool best>
+Copied copy(const char* p, const char* end, char* w, char* w_end) noexcept {
+#if CORVANE_KERNELS_AVX2
+    if (best && end - p >= wide_run && w_end - w >= wide_run && has_avx2()) {
+        const Copied wide = avx2::copy_blocks<kind>(p, end, w, w_end);
+        if (end - wide.p >= 32 && w_end - wide.w >= 32) return wide;  // stopped on a special byte
+        p = wide.p;
+        w = wide.w;
+    }
+#endif
+    return sse2::copy_blocks<kind>(p, end, w, w_end);
+}
+
+template <bool best>
+const char* to_string_special(const char* p, const char* end) noexcept {
+    return find<Stop::reader, best>(p, end);
+}
+template <bool best>
+const char* to_escape(const char* p, const char* end) noexcept {
+    return find<Stop::writer, best>(p, end);
+}
+template <bool best>
+Copied copy_plain(const char* p, const char* end, char* w, char* w_end) noexcept {
+    return copy<Stop::reader, best>(p, end, w, w_end);
+}
+template <bool best>
+Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noexcept {
+    return copy<Stop::writer, best>(p, end, w, w_end);
+}
+
+template <bool best>
+Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
+    Copied blocks{p, w};
+    bool wide = false;
+#if CORVANE_KERNELS_AVX2
+    wide = best && has_avx2();
+    if (wide) blocks = avx2::unescape_blocks(p, end, w, w_end);
+#endif
+    // The last bytes of a text or of the room, or a machine without AVX2: sixteen at a time.
+    if (!wide || end - blocks.p < 2 * 32 || w_end - blocks.w < 2 * 32) {
+#if CORVANE_KERNELS_SSSE3
+        if (best && has_ssse3())
+            blocks = ssse3::unescape_blocks(blocks.p, end, blocks.w, w_end);
+        else
+#endif
+            blocks = sse2::unescape_blocks(blocks.p, end, blocks.w, w_end);
+    }
+    if (end - blocks.p >= 16 && w_end - blocks.w >= 16 && sse2::stops<Stop::reader>(Sse2Lanes::load(blocks.p)) == 0)
+        return copy_plain<best>(blocks.p, end, blocks.w, w_end);
+    return blocks;
+}
+
+template <bool best>
+Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
+#if CORVANE_KERNELS_SSSE3
+    if (best && has_ssse3()) return ssse3::escape_blocks(p, end, w, w_end);
+#endif
+    return copy_unescaped<best>(p, end, w, w_end);
+}
+
+}  // namespace corvane_bo_json::scan::kernels::x86

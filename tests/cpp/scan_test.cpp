@@ -1,0 +1,209 @@
+// Every implementation of the string kernels against a byte-at-a-time model of what it promises: on
+// every length from 0 to 300 at every alignment, on random and adversarial texts, and with every byte
+// value at every position of a plain text. The input always ends where its allocation ends, so that
+// a sanitizer build catches any read past it; the output has guard bytes past its room.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane_bo/json/scan.hpp"
+
+namespace scan = corvane_bo_json::scan;
+
+namespace corvane_bo_json::scan {
+// Failures name the implementation, not the bytes of its table.
+void PrintTo(const Kernels& kernels, std::ostream* out) { *out << kernels.name; }
+}  // namespace corvane_bo_json::scan
+
+namespace {
+
+bool reader_stop(unsigned char c) { return c == '"' || c == '\\' || c < 0x20 || c >= 0x80; }
+bool writer_stop(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+unsigned char at(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
+
+std::size_t first(std::string_view s, bool (*stop)(unsigned char)) {
+    std::size_t i = 0;
+    while (i < s.size() && !stop(at(s, i))) ++i;
+    return i;
+}
+
+bool two_byte_at(std::string_view s, std::size_t i) {
+    return i + 1 < s.size() && at(s, i) >= 0xC2 && at(s, i) <= 0xDF && (at(s, i + 1) & 0xC0) == 0x80;
+}
+
+// What `copy_unescaping_quotes` may copy of s: its unescaped text up to `limit` input bytes, or
+// nothing when a prefix of that length is not one it may stop after.
+std::optional<std::string> unescaped_prefix(std::string_view s, std::size_t limit) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < limit) {
+        const unsigned char c = at(s, i);
+        if (c == '\\' && i + 1 < s.size() && s[i + 1] == '"' && i + 2 <= limit) {
+            out += '"';
+            i += 2;
+        } else if (two_byte_at(s, i) && i + 2 <= limit) {
+            out.append(s.substr(i, 2));
+            i += 2;
+        } else if (!reader_stop(c)) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::string escaped(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// An input that ends where its allocation does, placed `offset` bytes into it.
+struct Input {
+    std::vector<char> storage;
+    std::size_t offset;
+    Input(std::string_view text, std::size_t offset) : storage(offset + text.size()), offset(offset) {
+        std::copy(text.begin(), text.end(), storage.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    const char* begin() const { return storage.data() + offset; }
+    const char* end() const { return storage.data() + storage.size(); }
+};
+
+constexpr char guard = 0x5A;
+
+class Kernels : public testing::TestWithParam<scan::Kernels> {
+protected:
+    // Checks every kernel on one text; `room` bytes of output are lent to the copying ones.
+    void check(std::string_view text, std::size_t offset, std::size_t room) {
+        const scan::Kernels& k = GetParam();
+        const Input in(text, offset);
+        const auto where = [&](const char* p) { return static_cast<std::size_t>(p - in.begin()); };
+        SCOPED_TRACE(testing::Message() << "length " << text.size() << " offset " << offset << " room " << room);
+
+        ASSERT_EQ(where(k.to_string_special(in.begin(), in.end())), first(text, reader_stop));
+        ASSERT_EQ(where(k.to_escape(in.begin(), in.end())), first(text, writer_stop));
+        ASSERT_EQ(where(k.to_non_ascii(in.begin(), in.end())),
+                  first(text, [](unsigned char c) { return c >= 0x80; }));
+        if (text.size() >= 16) {
+            // A well-formed pair inside the block is plain, but only when the first stop is not ASCII.
+            std::uint32_t all = 0;
+            std::uint32_t pairs = 0;
+            for (std::size_t i = 0; i < 16; ++i) {
+                all |= std::uint32_t{reader_stop(at(text, i))} << i;
+                if (i < 15 && two_byte_at(text, i)) pairs |= 3u << i;
+            }
+            const bool ascii_first = all == 0 || at(text, static_cast<std::size_t>(std::countr_zero(all))) < 0x80;
+            ASSERT_EQ(k.string_stops16(in.begin()), ascii_first ? all : all & ~pairs);
+        }
+        if (text.size() >= 64) {
+            std::uint32_t expected = 0;
+            for (std::size_t i = 0; i < 32; ++i) expected |= std::uint32_t{text[i] == text[32 + i]} << i;
+            ASSERT_EQ(k.equal_bytes32(in.begin(), in.begin() + 32), expected);
+        }
+
+        std::vector<char> out(room + 64, guard);
+        char* const w = out.data();
+        const auto copy = [&](auto kernel) {
+            std::fill(out.begin(), out.end(), guard);
+            const scan::Copied c = kernel(in.begin(), in.end(), w, w + room);
+            EXPECT_TRUE(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(room), out.end(),
+                                    [](char b) { return b == guard; }))
+                << "written past the room";
+            EXPECT_LE(c.w, w + room);
+            EXPECT_GE(c.p, in.begin());
+            EXPECT_LE(c.p, in.end());
+            return std::pair{where(c.p), std::string(w, c.w)};
+        };
+        for (const auto& [kernel, stop] : {std::pair{k.copy_plain, &reader_stop}, std::pair{k.copy_unescaped, &writer_stop}}) {
+            const auto [read, written] = copy(kernel);
+            ASSERT_LE(read, first(text, stop));
+            ASSERT_EQ(written, text.substr(0, read));
+        }
+        {
+            const auto [read, written] = copy(k.copy_unescaping_quotes);
+            const auto expected = unescaped_prefix(text, read);
+            ASSERT_TRUE(expected) << "stopped after " << read << " bytes";
+            ASSERT_EQ(written, *expected);
+        }
+        {
+            const auto [read, written] = copy(k.copy_escaping_quotes);
+            ASSERT_LE(read, first(text, [](unsigned char c) { return c < 0x20; }));
+            ASSERT_EQ(written, escaped(text.substr(0, read)));
+        }
+    }
+};
+
+// Bytes that matter to some kernel, and plain ones, often enough to meet in every combination.
+std::string adversarial(std::mt19937& random, std::size_t length) {
+    static constexpr std::string_view pieces[] = {"a", "\"", "\\", "\\\"", "\\\\\"", "\xC3\xA9", "\xC3", "\xA9",
+                                                  "\xE2\x82\xAC", "\x1F", "\x7F", "\x80", " ", "\xDF\xBF", "\xC1\x81",
+                                                  "\xF0\x9F\x98\x80", "zzzzzzzz"};
+    std::string s;
+    while (s.size() < length) s += pieces[random() % std::size(pieces)];
+    s.resize(length);
+    return s;
+}
+
+TEST_P(Kernels, AgreeWithTheModelOnEveryLengthAndAlignment) {
+    std::mt19937 random(7);
+    for (std::size_t length = 0; length <= 300; ++length) {
+        for (std::size_t offset = 0; offset < 32; ++offset) {
+            std::string text(length, 'a');
+            for (char& c : text) c = static_cast<char>(random());
+            check(text, offset, length + 32);
+            check(adversarial(random, length), offset, length + 32);
+            // Room to spare, or barely any.
+            check(adversarial(random, length), offset, random() % (length + 1));
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+TEST_P(Kernels, AgreeWithTheModelOnEveryByteAtEveryPosition) {
+    for (const std::size_t length : {15, 16, 33, 65, 300}) {
+        for (std::size_t position = 0; position < length; ++position) {
+            for (int value = 0; value < 256; ++value) {
+                std::string text(length, 'a');
+                text[position] = static_cast<char>(value);
+                check(text, position % 32, length + 32);
+                // The same byte after a backslash, and as the continuation of an accented letter.
+                if (position > 0) {
+                    text[position - 1] = '\\';
+                    check(text, 0, length + 32);
+                    text[position - 1] = '\xC3';
+                    check(text, 0, length + 32);
+                }
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scan, Kernels, testing::ValuesIn(scan::implementations().begin(), scan::implementations().end()),
+                         [](const testing::TestParamInfo<scan::Kernels>& info) {
+                             std::string name;
+                             for (const char c : info.param.name)
+                                 if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+                             return name + std::to_string(info.index);
+                         });
+
+TEST(Kernels, TheActiveOneIsListed) {
+    EXPECT_FALSE(scan::active_implementation().empty());
+    EXPECT_EQ(scan::implementations().front().name, "portable");
+}
+
+}  // namespace
