@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "corvane_bo/core/unicode.hpp"
-#include "corvane_bo/core/validate.hpp"
 #include "corvane_bo/json/write.hpp"
 
 namespace corvane_bo_core::amount {
@@ -133,8 +132,6 @@ void serialize(const Decimal& amount, json::Writer& out) {
     append_normalized(amount, out);
     out.put('"');
 }
-
-Result<Decimal> validate(std::string_view field, const Decimal& amount) { return validate_amount(field, amount); }
 
 Result<json::Number> to_json_number(const Decimal& amount) {
     std::string text;
