@@ -139,7 +139,7 @@ void write_generated_qr(benchmark::State& state) {
         .kind = qr::QrKind::simple,
         .reference = "104820017",
         .merchant_reference = "TE-10482",
-        .status = core::PaymentStatus::pending,
+        .status = corvane_bo_qr::PaymentStatus::pending,
         .raw_status = "PENDIENTE",
         .expires_at = "2025-03-14 10:57:00",
         .currency = "BOB",

@@ -1,28 +1,25 @@
-// How a call fuzz input is laid out: the first byte picks the operation name from this table (the
-// real names, then near misses that must be refused), the rest is the payload. Shared by the fuzz
-// target, the hostile tests that replay its regressions, and make_seeds.py (which reads the table).
+// How a call fuzz input is laid out: the first byte picks the operation name from `operation_names`
+// (the real names, as "describe" lists them, then near misses that must be refused), the rest is the
+// payload. Shared by the fuzz target, the hostile tests that replay its regressions, and make_seeds.py
+// (which asks "describe" the same way and reads the near misses from here).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "corvane_bo/json/text_reader.hpp"
+#include "corvane_bo/qr/registry.hpp"
 
 namespace corvane_fuzz {
 
 // Keep one name per line: make_seeds.py reads the block between the markers.
-// ops-begin
-inline constexpr std::array<std::string_view, 20> operations = {
-    "describe",
-    "version",
-    "qr.generate.build",
-    "qr.generate.parse",
-    "qr.verify.build",
-    "qr.verify.parse",
-    "qr.cancel.build",
-    "qr.cancel.parse",
-    "qr.webhook.parse",
+// near-misses-begin
+inline constexpr std::array<std::string_view, 11> near_misses = {
     "qr.generate.",
     "qr.verify.BUILD",
     "qr.cancel.parse.x",
@@ -35,7 +32,31 @@ inline constexpr std::array<std::string_view, 20> operations = {
     "",
     "qr.verify.build\n",
 };
-// ops-end
+// near-misses-end
+
+// "describe", "version", each operation with each of its stages and each handler, in the order
+// "describe" gives them, then the near misses. Read from "describe" once, at start-up.
+inline const std::vector<std::string>& operation_names() {
+    static const std::vector<std::string> names = [] {
+        namespace json = corvane_bo_json;
+        std::vector<std::string> out = {"describe", "version"};
+        auto answer = json::parse(corvane_bo_qr::call("describe", ""));
+        const json::Value* list = answer ? answer->get<json::Object>()->find("value") : nullptr;
+        for (const json::Value& entry : *list->get<json::Array>()) {
+            const json::Object& info = *entry.get<json::Object>();
+            const std::string& name = *info.find("name")->get<std::string>();
+            if (*info.find("kind")->get<std::string>() == "handler") {
+                out.push_back(name);
+            } else {
+                out.push_back(name + ".build");
+                out.push_back(name + ".parse");
+            }
+        }
+        out.insert(out.end(), near_misses.begin(), near_misses.end());
+        return out;
+    }();
+    return names;
+}
 
 struct CallInput {
     std::string_view op;
@@ -44,7 +65,8 @@ struct CallInput {
 
 inline std::optional<CallInput> split_call_input(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return std::nullopt;
-    return CallInput{operations[data[0] % operations.size()],
+    const auto& names = operation_names();
+    return CallInput{names[data[0] % names.size()],
                      std::string_view(reinterpret_cast<const char*>(data + 1), size - 1)};
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzz seed corpora: fuzz/seeds/call/ and fuzz/seeds/reader/.
 
-A call seed is one byte naming the operation (its index in the table of call_input.hpp) followed
+A call seed is one byte naming the operation (its index in the names call_input.hpp builds) followed
 by the payload. Every operation and stage gets payloads that succeed and payloads that stop at each
 of its checks, and the parse stages carry bank answers of every shape the envelope tells apart, so
 the fuzzer starts out past the record mapping. The reader seeds are the payloads alone plus the bank
@@ -29,9 +29,17 @@ from samples import (CANCEL, CONFIG, CONFIG_FULL, GENERATE, GENERATED, HOOK_HEAD
 
 
 def operation_table() -> list[str]:
+    """The names in the order call_input.hpp builds them: "describe" of the built module, then the near misses."""
+    try:
+        from corvane_bo.qr import _native
+    except ImportError as missing:
+        raise SystemExit(f"make_seeds.py asks the built module for its operations: {missing}") from missing
+    names = ["describe", "version"]
+    for info in json.loads(_native.call("describe", ""))["value"]:
+        names += [info["name"]] if info["kind"] == "handler" else [info["name"] + ".build", info["name"] + ".parse"]
     source = (HERE / "call_input.hpp").read_text(encoding="utf-8")
-    block = source.split("// ops-begin", 1)[1].split("// ops-end", 1)[0]
-    return [json.loads(m) for m in re.findall(r'^\s*("(?:[^"\\]|\\.)*"),\s*$', block, re.M)]
+    block = source.split("// near-misses-begin", 1)[1].split("// near-misses-end", 1)[0]
+    return names + [json.loads(m) for m in re.findall(r'^\s*("(?:[^"\\]|\\.)*"),\s*$', block, re.M)]
 
 
 def envelope(data) -> str:
@@ -201,7 +209,7 @@ def main() -> int:
     seeds = call_seeds(ops)
     unknown = set(seeds) - set(ops)
     if unknown:
-        raise SystemExit(f"seeds for operations not in call_input.hpp: {sorted(unknown)}")
+        raise SystemExit(f"seeds for operations that describe does not list: {sorted(unknown)}")
     call_items, reader_items = [], []
     for op, payloads in seeds.items():
         index = ops.index(op)

@@ -129,7 +129,7 @@ PyObject* call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     }
     std::string answer;
     try {
-        answer = corvane_bo_core::ffi::call(corvane_bo_qr::QrOps{}, texts[0], texts[1]);
+        answer = corvane_bo_qr::call(texts[0], texts[1]);
     } catch (const std::exception& fault) {
         return raise_panic(module, fault.what());
     } catch (...) {

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "corvane_bo/core/unicode.hpp"
-#include "corvane_bo/core/validate.hpp"
 #include "corvane_bo/json/write.hpp"
 
 namespace corvane_bo_core::amount {
@@ -65,10 +64,10 @@ json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
         return read_amount_into(trim(text), out);
     }
     if (c == '-' || (c >= '0' && c <= '9')) {
-        // As the value reader takes a number: its exact text, with -0 read as 0.
+        // As the value reader takes a number.
         auto text = r.number();
         if (!text) return std::unexpected(std::move(text.error()));
-        return read_amount_into(*text == "-0" ? std::string_view("0") : *text, out);
+        return read_amount_into(json::kept_number_text(*text), out);
     }
     auto value = r.value();
     if (!value) return std::unexpected(std::move(value.error()));
@@ -134,16 +133,14 @@ void serialize(const Decimal& amount, json::Writer& out) {
     out.put('"');
 }
 
-Result<Decimal> validate(std::string_view field, const Decimal& amount) { return validate_amount(field, amount); }
-
 Result<json::Number> to_json_number(const Decimal& amount) {
     std::string text;
     json::Writer::append_to(text, 0, [&amount](json::Writer& writer) { append_normalized(amount, writer); });
     // Plain decimal text is a JSON number; the reader's number scan confirms it without building a
     // value, and anything it refuses goes the long way for its message.
     json::TextReader reader(text);
-    if (!text.empty() && text != "-0" && reader.number() && reader.offset() == text.size())
-        return json::Number{std::move(text)};
+    if (!text.empty() && reader.number() && reader.offset() == text.size())
+        return json::Number{std::string(json::kept_number_text(text))};
     auto number = json::parse(text);
     if (!number || !number->get<json::Number>())
         return std::unexpected(Error::validation(
@@ -156,9 +153,9 @@ json::Decoded<void> Required::read(json::TextReader& r, Decimal& out) { return r
 json::Decoded<void> Required::read(json::Value& v, Decimal& out) { return fail_with(from_value(v), out); }
 
 json::Decoded<void> Optional::read(json::TextReader& r, std::optional<Decimal>& out) {
-    if (r.skip_whitespace() == 'n') {
-        r.eat();
-        if (auto e = r.literal("ull"); !e) return e;
+    auto null = r.null();
+    if (!null) return std::unexpected(std::move(null.error()));
+    if (*null) {
         out.reset();
         return {};
     }

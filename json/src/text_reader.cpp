@@ -83,9 +83,6 @@ std::size_t utf8_sequence(const char* p, const char* end) {
     return 0;
 }
 
-// "-0" is read as the integer zero, like every other integer that fits 64 bits.
-std::string number_text(std::string_view text) { return text == "-0" ? std::string("0") : std::string(text); }
-
 }  // namespace
 
 std::unexpected<DecodeError> TextReader::peek_error(Syntax code) const {
@@ -93,7 +90,9 @@ std::unexpected<DecodeError> TextReader::peek_error(Syntax code) const {
     return fail(std::string(message(code)), at);
 }
 
-Decoded<void> TextReader::literal(std::string_view rest) {
+Decoded<void> TextReader::literal(int c) {
+    eat();
+    const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
     for (char expected : rest) {
         if (p_ == end_) return error(Syntax::eof_value);
         if (*p_++ != expected) return error(Syntax::expected_ident);
@@ -126,22 +125,13 @@ char* TextReader::escape(char* w, Syntax& failure) noexcept {
         return nullptr;
     }
     const char c = *p_++;
-    char simple = 0;
-    switch (c) {
-        case '"': simple = '"'; break;
-        case '\\': simple = '\\'; break;
-        case '/': simple = '/'; break;
-        case 'b': simple = '\b'; break;
-        case 'f': simple = '\f'; break;
-        case 'n': simple = '\n'; break;
-        case 'r': simple = '\r'; break;
-        case 't': simple = '\t'; break;
-        case 'u': break;
-        default: failure = Syntax::invalid_escape; return nullptr;
-    }
-    if (simple != 0) {
+    if (const char simple = simple_escapes[static_cast<unsigned char>(c)]; simple != 0) {
         *w++ = simple;
         return w;
+    }
+    if (c != 'u') {
+        failure = Syntax::invalid_escape;
+        return nullptr;
     }
     unsigned n1 = 0;
     if (!hex_escape(n1, failure)) return nullptr;
@@ -176,21 +166,14 @@ bool TextReader::skip_escape(Syntax& failure) noexcept {
         failure = Syntax::eof_string;
         return false;
     }
-    switch (*p_++) {
-        case '"':
-        case '\\':
-        case '/':
-        case 'b':
-        case 'f':
-        case 'n':
-        case 'r':
-        case 't': return true;
-        case 'u': {
-            unsigned n = 0;
-            return hex_escape(n, failure);
-        }
-        default: failure = Syntax::invalid_escape; return false;
+    const char c = *p_++;
+    if (simple_escapes[static_cast<unsigned char>(c)] != 0) return true;
+    if (c != 'u') {
+        failure = Syntax::invalid_escape;
+        return false;
     }
+    unsigned n = 0;
+    return hex_escape(n, failure);
 }
 
 // Unescapes from the reader's place into [w, w_end) until the closing quote, a failure, or fewer than
@@ -494,12 +477,9 @@ Decoded<void> TextReader::skip_value() {
             case -1: return peek_error(Syntax::eof_value);
             case 'n':
             case 't':
-            case 'f': {
-                eat();
-                const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
-                if (auto e = literal(rest); !e) return e;
+            case 'f':
+                if (auto e = literal(c); !e) return e;
                 break;
-            }
             case '"':
                 eat();
                 if (auto e = skip_string(); !e) return e;
@@ -565,19 +545,13 @@ Decoded<void> TextReader::value_into(Value& out) {
 Decoded<void> TextReader::value_at(int c, Value& out) {
     switch (c) {
         case 'n':
-            eat();
-            if (auto e = literal("ull"); !e) return e;
-            out.data.emplace<std::nullptr_t>();
-            return {};
         case 't':
-            eat();
-            if (auto e = literal("rue"); !e) return e;
-            out.data.emplace<bool>(true);
-            return {};
         case 'f':
-            eat();
-            if (auto e = literal("alse"); !e) return e;
-            out.data.emplace<bool>(false);
+            if (auto e = literal(c); !e) return e;
+            if (c == 'n')
+                out.data.emplace<std::nullptr_t>();
+            else
+                out.data.emplace<bool>(c == 't');
             return {};
         case '"':
             eat();
@@ -635,7 +609,7 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
             if (c != '-' && !is_digit(static_cast<char>(c))) return peek_error(Syntax::expected_value);
             auto text = number();
             if (!text) return std::unexpected(std::move(text.error()));
-            out.data.emplace<Number>(Number{number_text(*text)});
+            out.data.emplace<Number>(Number{std::string(kept_number_text(*text))});
             return {};
         }
     }
@@ -645,17 +619,10 @@ Decoded<std::string> TextReader::found() {
     const int c = skip_whitespace();
     switch (c) {
         case 'n':
-            eat();
-            if (auto e = literal("ull"); !e) return std::unexpected(std::move(e.error()));
-            return std::string("null");
         case 't':
-            eat();
-            if (auto e = literal("rue"); !e) return std::unexpected(std::move(e.error()));
-            return std::string("boolean `true`");
         case 'f':
-            eat();
-            if (auto e = literal("alse"); !e) return std::unexpected(std::move(e.error()));
-            return std::string("boolean `false`");
+            if (auto e = literal(c); !e) return std::unexpected(std::move(e.error()));
+            return std::string(c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`");
         case '"': {
             eat();
             std::string scratch;

@@ -97,7 +97,7 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
     if (auto e = establishment_name_characters(input.establishment_name); !e) return std::unexpected(e.error());
     if (auto e = core::numeric_reference("reference", input.reference); !e) return std::unexpected(e.error());
     if (auto e = reference_fits_32_bits(input.reference); !e) return std::unexpected(e.error());
-    auto amount = core::amount::validate("amount", input.amount);
+    auto amount = core::validate_amount("amount", input.amount);
     if (!amount) return std::unexpected(amount.error());
     if (auto e = core::positive("expires_in", input.expires_in); !e) return std::unexpected(e.error());
     if (auto e = core::positive("establishment_id", input.establishment_id); !e) return std::unexpected(e.error());

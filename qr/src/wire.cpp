@@ -1,11 +1,8 @@
 #include "corvane_bo/qr/wire.hpp"
 
-#include "corvane_bo/core/status.hpp"
 #include "corvane_bo/core/unicode.hpp"
 
 namespace corvane_bo_qr::wire {
-
-using corvane_bo_core::SpanishQr;
 
 std::optional<std::string_view> non_empty(std::optional<std::string_view> text) {
     if (!text) return std::nullopt;
@@ -49,6 +46,9 @@ QrStatusInfo into_info(const Status& status, QrKind kind) {
         .status = SpanishQr::map(status.estado),
         .raw_status = status.estado,
         .message = non_empty(status.mensaje),
+        // A status names its amount `importe`, with `monto` the second name some answers still use; a
+        // notification is the other way round (webhook.cpp). Each record prefers the key it lists first,
+        // so a body holding both gives different amounts to the two, as answers always have.
         .amount = status.importe ? status.importe : status.monto,
         .currency = non_empty(status.moneda),
         .payer = status.clienteOrigen ? into_payer(*status.clienteOrigen) : std::nullopt,

@@ -25,7 +25,7 @@ using core::Error;
 using core::OpInfo;
 
 // What a registry answers for a name it routes; the test registries speak the real one's type.
-using Routed = decltype(std::declval<const corvane_bo_qr::QrOps&>().dispatch({}, {}));
+using Routed = std::optional<core::Outcome>;
 
 // ---- fault guard ----------------------------------------------------------------------------------
 

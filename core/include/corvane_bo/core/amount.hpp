@@ -18,9 +18,6 @@ std::expected<Decimal, std::string> from_value(const corvane_bo_json::Value& val
 // The normalized amount as a JSON string: 10.50 is written "10.5".
 void serialize(const Decimal& amount, corvane_bo_json::Writer& out);
 
-// An amount the bank may be sent: positive, at most two places; returns it normalized.
-Result<Decimal> validate(std::string_view field, const Decimal& amount);
-
 // The normalized amount as a JSON number, for request bodies.
 Result<corvane_bo_json::Number> to_json_number(const Decimal& amount);
 

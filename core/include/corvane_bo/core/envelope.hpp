@@ -59,12 +59,10 @@ struct DataTarget {
 template <class T>
 struct DataInto {
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, DataTarget<T>& target) {
-        if (r.skip_whitespace() == 'n') {
-            r.eat();
-            target.present = false;
-            return r.literal("ull");
-        }
-        target.present = true;
+        auto null = r.null();
+        target.present = null && !*null;
+        if (!null) return std::unexpected(std::move(null.error()));
+        if (!target.present) return {};
         return corvane_bo_json::read(r, *target.record);
     }
 };
@@ -76,9 +74,9 @@ struct UnkeptText {};
 struct ReadUnkept {
     static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, UnkeptText&) {
         const int c = r.skip_whitespace();
-        if (c != 'n' && c != '"') return corvane_bo_json::fail("not a string");
+        if (c == 'n') return r.literal(c);
+        if (c != '"') return corvane_bo_json::fail("not a string");
         r.eat();
-        if (c == 'n') return r.literal("ull");
         std::string scratch;
         std::string_view text;
         return r.string(scratch, text);

@@ -1,6 +1,7 @@
 // The single door into the system: an operation name and a JSON payload in, one answer text out.
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstdint>
 #include <optional>
@@ -14,20 +15,6 @@
 #include "corvane_bo/json/value.hpp"
 
 namespace corvane_bo_core {
-
-// The descriptor of one registry entry, as "describe" lists it.
-struct OpInfo {
-    enum class Kind : std::uint8_t { operation, handler };
-    Kind kind = Kind::operation;
-    std::string_view name;
-    bool idempotent = false;
-    std::optional<std::uint32_t> timeout_secs;
-
-    static constexpr OpInfo operation(std::string_view name, bool idempotent) {
-        return OpInfo{Kind::operation, name, idempotent, std::nullopt};
-    }
-    static constexpr OpInfo handler(std::string_view name) { return OpInfo{Kind::handler, name, false, std::nullopt}; }
-};
 
 corvane_bo_json::Value to_value(const OpInfo& info);
 
@@ -114,7 +101,7 @@ Outcome run(std::string_view stage, std::string_view payload) {
         if (!result) return std::unexpected(std::move(result.error()));
         return success(*result, parse->response.body.size() + 256);
     }
-    return std::unexpected(unknown_stage(stage, Op::name));
+    return std::unexpected(unknown_stage(stage, Op::info.name));
 }
 
 // Drives a local operation whose payload is its input record itself.
@@ -129,5 +116,50 @@ Outcome run_handler(std::string_view payload) {
     return success(*result, payload.size());
 }
 
+// Where the stage of `op` starts when `op` is "<name>.<stage>", uninspected.
+constexpr std::optional<std::string_view> stage_of(std::string_view op, std::string_view name) {
+    if (op.size() <= name.size() || !op.starts_with(name) || op[name.size()] != '.') return std::nullopt;
+    return op.substr(name.size() + 1);
+}
+
+template <class Op>
+bool run_if_named(std::string_view op, std::string_view payload, std::optional<Outcome>& out) {
+    if constexpr (Operation<Op>) {
+        if (auto stage = stage_of(op, Op::info.name)) return out.emplace(run<Op>(*stage, payload)), true;
+    } else {
+        if (op == Op::info.name) return out.emplace(run_handler<Op>(payload)), true;
+    }
+    return false;
+}
+
+template <class... Ops>
+constexpr bool distinct_names() {
+    constexpr std::array<std::string_view, sizeof...(Ops)> names = {Ops::info.name...};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == "describe" || names[i] == "version") return false;
+        for (std::size_t j = 0; j < i; ++j)
+            if (names[i] == names[j]) return false;
+    }
+    return true;
+}
+
 }  // namespace ffi
+
+// The one table of a system's operations: "describe" lists their descriptors in this order, and
+// `dispatch` routes a name to the first whose name it carries.
+template <class... Ops>
+struct OperationTable {
+    static_assert(((Operation<Ops> || Handler<Ops>) && ...), "an entry is an operation or a handler");
+    static_assert(ffi::distinct_names<Ops...>(), "names are distinct and none is answered by `call` itself");
+
+    static constexpr std::array<OpInfo, sizeof...(Ops)> infos = {Ops::info...};
+
+    std::optional<Outcome> dispatch(std::string_view op, std::string_view payload) const {
+        std::optional<Outcome> out;
+        (void)(ffi::run_if_named<Ops>(op, payload, out) || ...);
+        return out;
+    }
+    std::span<const OpInfo> operations() const { return infos; }
+};
+
 }  // namespace corvane_bo_core

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -13,6 +14,21 @@
 #include "corvane_bo/json/record.hpp"
 
 namespace corvane_bo_core {
+
+// What "describe" says of an operation or handler; each carries its own as `info`.
+struct OpInfo {
+    enum class Kind : std::uint8_t { operation, handler };
+    Kind kind = Kind::operation;
+    std::string_view name;
+    bool idempotent = false;
+    std::optional<std::uint32_t> timeout_secs;
+
+    static constexpr OpInfo operation(std::string_view name, bool idempotent,
+                                      std::optional<std::uint32_t> timeout_secs = std::nullopt) {
+        return OpInfo{Kind::operation, name, idempotent, timeout_secs};
+    }
+    static constexpr OpInfo handler(std::string_view name) { return OpInfo{Kind::handler, name, false, std::nullopt}; }
+};
 
 // The context of one build stage: views of the call's configuration and token, and the call's store
 // for texts made up on the way.
@@ -43,7 +59,7 @@ struct Parse {
 template <class Op>
 concept Operation = requires(const Ctx& ctx, const typename Op::Input& input, const HttpResponse& response,
                              corvane_bo_json::TextStore& store) {
-    { Op::name } -> std::convertible_to<std::string_view>;
+    requires Op::info.kind == OpInfo::Kind::operation;
     { Op::request(ctx, input) } -> std::same_as<Result<HttpRequest>>;
     { Op::parse(input, response, store) } -> std::same_as<Result<typename Op::Output>>;
 };
@@ -51,7 +67,7 @@ concept Operation = requires(const Ctx& ctx, const typename Op::Input& input, co
 // A local operation that runs in one stage on its input record.
 template <class H>
 concept Handler = requires(const typename H::Input& input, corvane_bo_json::TextStore& store) {
-    { H::name } -> std::convertible_to<std::string_view>;
+    requires H::info.kind == OpInfo::Kind::handler;
     { H::handle(input, store) } -> std::same_as<Result<typename H::Output>>;
 };
 

@@ -43,4 +43,8 @@ inline std::string_view trim(std::string_view s) {
     return trim_ends(s);
 }
 
+// Case folding of ASCII letters only: other bytes, accented letters among them, stay as they are.
+constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 }  // namespace corvane_bo_core

@@ -497,16 +497,15 @@ Decoded<void> read(TextReader& r, T& out) {
         const int c = r.skip_whitespace();
         if (c < 0) return r.peek_error(Syntax::eof_value);
         if (c != 't' && c != 'f') return r.invalid_type("a boolean");
-        r.eat();
-        if (auto e = r.literal(c == 't' ? "rue" : "alse"); !e) return e;
+        if (auto e = r.literal(c); !e) return e;
         out = c == 't';
         return {};
     } else if constexpr (std::is_integral_v<T>) {
         return detail::read_integer(r, out);
     } else if constexpr (detail::is_optional<T>::value) {
-        if (r.skip_whitespace() == 'n') {
-            r.eat();
-            if (auto e = r.literal("ull"); !e) return e;
+        auto null = r.null();
+        if (!null) return std::unexpected(std::move(null.error()));
+        if (*null) {
             out.reset();
             return {};
         }

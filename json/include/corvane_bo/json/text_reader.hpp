@@ -86,8 +86,16 @@ public:
     }
     void leave() noexcept { ++remaining_depth_; }
 
-    // The rest of a literal whose first byte has been consumed ("ull" of null).
-    Decoded<void> literal(std::string_view rest);
+    // The literal null, true or false at the reader, `c` being its first byte (n, t or f), already
+    // peeked: consumed whole, or the failure of a broken one.
+    Decoded<void> literal(int c);
+    // A null at the reader, consumed: true when the next value is null, false (nothing consumed) when
+    // it is something else.
+    Decoded<bool> null() {
+        if (skip_whitespace() != 'n') return false;
+        if (auto e = literal('n'); !e) return std::unexpected(std::move(e.error()));
+        return true;
+    }
     // A string whose opening quote has been consumed, in `out`: a view of the text when the string
     // holds no escape, otherwise of `scratch`. (An out-parameter, so that the common path returns in
     // a register.)

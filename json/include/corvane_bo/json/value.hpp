@@ -21,6 +21,10 @@ struct Number {
     friend bool operator==(const Number&, const Number&) = default;
 };
 
+// The text a number read from JSON keeps: its own, except that "-0" is the integer 0, like every
+// other integer that fits 64 bits.
+constexpr std::string_view kept_number_text(std::string_view text) { return text == "-0" ? "0" : text; }
+
 // A map from text to value ordered by the bytes of the key.
 class Object {
 public:

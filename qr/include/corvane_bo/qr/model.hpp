@@ -9,14 +9,13 @@
 
 #include "corvane_bo/core/amount.hpp"
 #include "corvane_bo/core/decimal.hpp"
-#include "corvane_bo/core/status.hpp"
 #include "corvane_bo/core/webhook.hpp"
 #include "corvane_bo/json/record.hpp"
+#include "corvane_bo/qr/status.hpp"
 
 namespace corvane_bo_qr {
 
 using corvane_bo_core::Decimal;
-using corvane_bo_core::PaymentStatus;
 
 // The bank API's two QR products.
 enum class QrKind { simple, mld };
@@ -89,12 +88,6 @@ struct QrStatusInfo {
 template <>
 struct corvane_bo_json::Variants<corvane_bo_qr::QrKind> {
     static constexpr std::array<std::string_view, 2> names = {"simple", "mld"};
-};
-
-template <>
-struct corvane_bo_json::Variants<corvane_bo_core::PaymentStatus> {
-    static constexpr std::array<std::string_view, 9> names = {
-        "pending", "processing", "paid", "cancelled", "expired", "rejected", "reversed", "error", "unknown"};
 };
 
 template <>

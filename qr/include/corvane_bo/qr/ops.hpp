@@ -13,6 +13,7 @@ namespace corvane_bo_qr {
 using corvane_bo_core::Ctx;
 using corvane_bo_core::HttpRequest;
 using corvane_bo_core::HttpResponse;
+using corvane_bo_core::OpInfo;
 using corvane_bo_core::Result;
 using Store = corvane_bo_json::TextStore;
 
@@ -20,7 +21,7 @@ using Store = corvane_bo_json::TextStore;
 
 // Asks the bank for a payment QR code for an amount in bolivianos.
 struct Generate {
-    static constexpr std::string_view name = "qr.generate";
+    static constexpr OpInfo info = OpInfo::operation("qr.generate", /*idempotent=*/false);
     using Input = GenerateQr;
     using Output = GeneratedQr;
 
@@ -30,7 +31,7 @@ struct Generate {
 
 // Asks the bank for the current state of a QR payment.
 struct Verify {
-    static constexpr std::string_view name = "qr.verify";
+    static constexpr OpInfo info = OpInfo::operation("qr.verify", /*idempotent=*/true);
     using Input = VerifyQr;
     using Output = QrStatusInfo;
 
@@ -40,7 +41,7 @@ struct Verify {
 
 // Asks the bank to cancel a QR payment; always through the simple product.
 struct Cancel {
-    static constexpr std::string_view name = "qr.cancel";
+    static constexpr OpInfo info = OpInfo::operation("qr.cancel", /*idempotent=*/false);
     using Input = CancelQr;
     using Output = QrStatusInfo;
 

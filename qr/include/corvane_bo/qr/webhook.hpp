@@ -42,7 +42,7 @@ struct PaymentNotification {
 };
 
 struct ParseWebhook {
-    static constexpr std::string_view name = "qr.webhook.parse";
+    static constexpr corvane_bo_core::OpInfo info = corvane_bo_core::OpInfo::handler("qr.webhook.parse");
     using Input = corvane_bo_core::WebhookCall;
     using Output = PaymentNotification;
 
