@@ -18,7 +18,14 @@ corvane_pick_clang() {
 # Installs Debian's clang-19 with its libFuzzer runtime when no usable clang is there (CI machines
 # start without one). Needs root and apt.
 corvane_ensure_clang() {
-    corvane_pick_clang && return 0
+    local cxx
+    # A clang may be there without its sanitizer and libFuzzer runtime (the platform builds install
+    # clang-19 alone): it only counts when a fuzz target links.
+    if cxx=$(corvane_pick_clang) && printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }\n' |
+        "$cxx" -x c++ - -fsanitize=fuzzer,address -o /dev/null 2>/dev/null; then
+        echo "$cxx"
+        return 0
+    fi
     if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
         echo "installing clang-19, libclang-rt-19-dev and llvm-19 (the symbolizer)" >&2
         apt-get update -qq >&2 && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
