@@ -22,7 +22,7 @@ def run(name: str) -> dict[str, Any]:
 
 
 def test_the_marked_examples_are_found() -> None:
-    assert set(SNIPPETS) == {"async", "fastapi", "flask"}
+    assert set(SNIPPETS) == {"engine", "client", "async", "fastapi", "flask"}
 
 
 def test_async_example_runs_against_the_stand_in_bank(capsys: pytest.CaptureFixture[str]) -> None:
@@ -51,3 +51,13 @@ def test_flask_example_processes_a_payment_once() -> None:
     client = ns["app"].test_client()
     statuses = post_all(lambda body, headers: client.post("/qr/notify", data=body, headers=headers).status_code)
     assert statuses == [200, 200, 200, 401, 400] and ns["paid"] == ["5521"]
+
+
+def test_engine_example_reads_the_verify_answer() -> None:
+    ns = run("engine")
+    assert ns["request"]["method"] == "GET" and '"status":"paid"' in ns["answer"]
+
+
+def test_client_example_runs_a_payment_against_the_stand_in_bank(capsys: pytest.CaptureFixture[str]) -> None:
+    run("client")
+    assert capsys.readouterr().out.splitlines()[-1] == "5521 245.9 paid"
