@@ -27,6 +27,11 @@ _MESSAGES = {PENDING: "QR pendiente de pago", PAID: "QR pagado", CANCELLED: "QR 
              EXPIRED: "QR expirado"}
 
 
+
+def _not_allowed(found: Match) -> Answer:
+    # The API's routes and the console's answer a known path with the wrong method alike.
+    return fail(405, "método no permitido", headers={"Allow": ", ".join(found.allowed)})
+
 class BankHttp:
     """The routes of :class:`SandboxBank`, over the state that it keeps."""
 
@@ -68,7 +73,7 @@ class BankHttp:
         if found.api:
             return self._api(found, request).response()
         if found.route is None:
-            return fail(405, "método no permitido", headers={"Allow": ", ".join(found.allowed)}).response()
+            return _not_allowed(found).response()
         return self._console(found.route.name, found.params, request)
 
     def _api(self, found: Match, request: Request) -> Answer:
@@ -80,7 +85,7 @@ class BankHttp:
             return Answer(401, {"error": "invalid_token", "error_description": problem},
                           {"WWW-Authenticate": 'Bearer realm="sandbox"'})
         if found.route is None:
-            return fail(405, "método no permitido", headers={"Allow": ", ".join(found.allowed)})
+            return _not_allowed(found)
         params = found.params
         name = found.route.name
         if name == "generate":
