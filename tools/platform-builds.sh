@@ -41,10 +41,7 @@ for configuration in "${configurations[@]}"; do
         # The binding against the interpreter's limited-API headers, linked as the module would be.
         include=$(python3 -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
         cmake --build "$dir" -j "$jobs" --target corvane_qr
-        aarch64-linux-gnu-g++ -std=c++23 -O2 -fPIC -fvisibility=hidden -Wall -Wextra -Werror \
-            -DPy_LIMITED_API=0x030A0000 -I"$include" -Ijson/include -Icore/include -Iqr/include \
-            -shared native/module.cpp "$dir"/libcorvane_qr.a "$dir"/libcorvane_core.a "$dir"/libcorvane_json.a \
-            -o "$dir/_native.abi3.so"
+        bash tools/link-module.sh "$dir" aarch64-linux-gnu-g++ "$include"
         aarch64-linux-gnu-objdump -f "$dir/_native.abi3.so" | grep architecture
         # Its header comparison keeps no branch on the compared bytes.
         python3 bench/timing_webhook.py "$dir/_native.abi3.so"
