@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/qr/registry.hpp"
 
 namespace corvane_bench {
@@ -51,4 +52,11 @@ BENCHMARK(webhook_parse);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// BENCHMARK_MAIN's body, with the string kernels in the report's header: they differ per machine.
+int main(int argc, char** argv) {
+    benchmark::AddCustomContext("kernels", std::string(corvane_bo_json::scan::active_implementation()));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -206,4 +206,18 @@ TEST(Kernels, TheActiveOneIsListed) {
     EXPECT_EQ(scan::implementations().front().name, "portable");
 }
 
+// The benchmarks report this name: a build that lost its vector kernels must not pass for one that has them.
+TEST(Kernels, TheActiveOneIsTheMachines) {
+    const std::string_view active = scan::active_implementation();
+#if defined(CORVANE_PORTABLE)
+    EXPECT_EQ(active, "portable");
+#elif defined(__aarch64__)
+    EXPECT_EQ(active, "aarch64 NEON");
+#elif defined(__x86_64__)
+    EXPECT_TRUE(active == "x86-64 AVX2" || active == "x86-64 SSE2") << active;
+#else
+    EXPECT_EQ(active, "portable");
+#endif
+}
+
 }  // namespace
