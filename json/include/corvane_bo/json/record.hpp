@@ -36,83 +36,17 @@
 #include <vector>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/fields.hpp"
+#include "corvane_bo/json/record_write.hpp"
 #include "corvane_bo/json/text_map.hpp"
 #include "corvane_bo/json/text_reader.hpp"
 #include "corvane_bo/json/value.hpp"
-#include "corvane_bo/json/write.hpp"
 
 namespace corvane_bo_json {
 
 // TextMap (text_map.hpp): header maps; a key read twice keeps its last value.
 
-// Specialised per record: `name` and `list`, a tuple of `field(...)` descriptors.
-template <class T>
-struct Fields;
-
-// Specialised per enumeration: `names`, the JSON names of its variants in declaration order (the
-// enumerators must be 0, 1, 2, ...).
-template <class E>
-struct Variants;
-
-enum class Presence : std::uint8_t { required, defaulted };
-inline constexpr Presence required = Presence::required;
-// A defaulted field keeps the value it was initialised with when it is missing, from an object or
-// from the end of an array.
-inline constexpr Presence defaulted = Presence::defaulted;
-
-// The member type's own reading and writing.
-struct OwnCodec {};
-
-template <class Owner, class Member, class Codec>
-struct Field {
-    using owner_type = Owner;
-    using member_type = Member;
-    using codec = Codec;
-
-    std::string_view key;
-    Member Owner::*member;
-    Presence presence = Presence::required;
-    std::string_view alias = {};
-
-    constexpr Field also(std::string_view other_name) const {
-        Field copy = *this;
-        copy.alias = other_name;
-        return copy;
-    }
-    constexpr bool named(std::string_view text) const { return text == key || (!alias.empty() && text == alias); }
-};
-
-template <class Codec = OwnCodec, class Owner, class Member>
-constexpr Field<Owner, Member, Codec> field(std::string_view key, Member Owner::*member,
-                                            Presence presence = Presence::required) {
-    return {key, member, presence, {}};
-}
-
-// ---------------------------------------------------------------------------------------------
 namespace detail {
-
-template <class T> struct is_optional : std::false_type {};
-template <class T> struct is_optional<std::optional<T>> : std::true_type {};
-template <class T> struct is_vector : std::false_type {};
-template <class T> struct is_text_map : std::false_type {};
-template <class Text> struct is_text_map<BasicTextMap<Text>> : std::true_type {};
-template <> struct is_text_map<TextPairs> : std::true_type {};
-template <class T, class A> struct is_vector<std::vector<T, A>> : std::true_type {};
-
-template <class T>
-concept record = requires { Fields<T>::name; Fields<T>::list; };
-template <class T>
-concept enumeration = std::is_enum_v<T> && requires { Variants<T>::names; };
-
-template <class T>
-constexpr std::size_t field_count = std::tuple_size_v<std::remove_cvref_t<decltype(Fields<T>::list)>>;
-
-template <class T, class F>
-constexpr void for_each_field(F&& f) {
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (f(std::integral_constant<std::size_t, I>{}, std::get<I>(Fields<T>::list)), ...);
-    }(std::make_index_sequence<field_count<T>>{});
-}
 
 // Equality with a name known at compile time: the length decides most mismatches, and the bytes are
 // then compared inline.
@@ -120,11 +54,6 @@ template <std::string_view const& name>
 inline bool is_named(std::string_view text) noexcept {
     return text.size() == name.size() && std::memcmp(text.data(), name.data(), name.size()) == 0;
 }
-
-template <class T, std::size_t I>
-inline constexpr std::string_view key_of = std::get<I>(Fields<T>::list).key;
-template <class T, std::size_t I>
-inline constexpr std::string_view alias_of = std::get<I>(Fields<T>::list).alias;
 
 template <class T, std::size_t I>
 inline bool field_named(std::string_view key) noexcept {
@@ -698,138 +627,6 @@ template <class T>
 Decoded<T> from_value(Value&& value, TextStore& store) {
     T out{};
     if (auto e = read(store.hold(std::move(value)), out); !e) return std::unexpected(std::move(e.error()));
-    return out;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing compact JSON, keys in byte order.
-
-template <class T>
-void write_json(const T& value, Writer& out);
-
-namespace detail {
-
-template <class T>
-constexpr auto keys_in_byte_order() {
-    std::array<std::size_t, field_count<T>> order{};
-    std::array<std::string_view, field_count<T>> keys{};
-    for_each_field<T>([&](auto i, const auto& f) {
-        order[i.value] = i.value;
-        keys[i.value] = f.key;
-    });
-    for (std::size_t i = 1; i < order.size(); ++i)
-        for (std::size_t j = i; j > 0 && keys[order[j]] < keys[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
-    return order;
-}
-
-// What precedes the value of the field written `position`-th: `{"key":` for the first, `,"key":` for
-// the others, appended as one piece. Keys are plain names that need no escaping.
-template <class T, std::size_t position>
-constexpr auto key_prefix() {
-    constexpr std::string_view key = key_of<T, keys_in_byte_order<T>()[position]>;
-    std::array<char, key.size() + 4> text{};
-    text[0] = position == 0 ? '{' : ',';
-    text[1] = '"';
-    for (std::size_t i = 0; i < key.size(); ++i) text[2 + i] = key[i];
-    text[key.size() + 2] = '"';
-    text[key.size() + 3] = ':';
-    return text;
-}
-
-template <class T, std::size_t position>
-inline constexpr auto key_prefix_v = key_prefix<T, position>();
-
-template <class T>
-void write_record(const T& record, Writer& out) {
-    static constexpr auto order = keys_in_byte_order<T>();
-    if constexpr (field_count<T> == 0) out.put('{');
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (
-            [&] {
-                const auto& f = std::get<order[I]>(Fields<T>::list);
-                using F = std::remove_cvref_t<decltype(f)>;
-                using M = typename F::member_type;
-                constexpr std::string_view prefix(key_prefix_v<T, I>.data(), key_prefix_v<T, I>.size());
-                const auto& member = record.*(f.member);
-                if constexpr (!std::is_same_v<typename F::codec, OwnCodec>) {
-                    out.append(prefix);
-                    F::codec::write(member, out);
-                } else if constexpr (std::is_same_v<M, std::string> || std::is_same_v<M, std::string_view>) {
-                    write_string(member, out, prefix);
-                } else if constexpr (std::is_same_v<M, std::optional<std::string>> ||
-                                     std::is_same_v<M, std::optional<std::string_view>>) {
-                    if (member) {
-                        write_string(*member, out, prefix);
-                    } else {
-                        out.append(prefix);
-                        out.append("null");
-                    }
-                } else {
-                    out.append(prefix);
-                    write_json(member, out);
-                }
-            }(),
-            ...);
-    }(std::make_index_sequence<field_count<T>>{});
-    out.put('}');
-}
-
-}  // namespace detail
-
-template <class T>
-void write_json(const T& value, Writer& out) {
-    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
-        write_string(value, out);
-    } else if constexpr (std::is_same_v<T, bool>) {
-        out.append(value ? "true" : "false");
-    } else if constexpr (std::is_same_v<T, Number>) {
-        out.append(value.text);
-    } else if constexpr (std::is_integral_v<T>) {
-        char* w = out.room(24);
-        out.advance(std::to_chars(w, w + 24, value).ptr);
-    } else if constexpr (detail::is_optional<T>::value) {
-        if (value)
-            write_json(*value, out);
-        else
-            out.append("null");
-    } else if constexpr (detail::record<T>) {
-        detail::write_record(value, out);
-    } else if constexpr (detail::enumeration<T>) {
-        write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
-    } else if constexpr (detail::is_text_map<T>::value) {
-        out.put('{');
-        bool first = true;
-        for (const auto& [key, text] : value) {
-            write_string(key, out, first ? "" : ",");
-            first = false;
-            write_string(text, out, ":");
-        }
-        out.put('}');
-    } else if constexpr (detail::is_vector<T>::value) {
-        out.put('[');
-        bool first = true;
-        for (const auto& element : value) {
-            if (!first) out.put(',');
-            first = false;
-            write_json(element, out);
-        }
-        out.put(']');
-    } else {
-        static_assert(std::is_same_v<T, Value>, "no JSON writer for this type");
-        write(value, out);
-    }
-}
-
-// Into a std::string, after what it holds.
-template <class T>
-void write_json(const T& value, std::string& out) {
-    Writer::append_to(out, 0, [&value](Writer& writer) { write_json(value, writer); });
-}
-
-template <class T>
-std::string to_json_text(const T& value) {
-    std::string out;
-    write_json(value, out);
     return out;
 }
 
