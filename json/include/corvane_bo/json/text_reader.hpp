@@ -222,6 +222,8 @@ public:
 private:
     enum class Step : std::uint8_t { closed, needs_room, failed };
 
+    static bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
+
     static constexpr std::size_t no_short_string = static_cast<std::size_t>(-1);
     // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
     // them), told by a few block tests; otherwise `no_short_string`, and the out-of-line scan with
