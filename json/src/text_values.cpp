@@ -99,51 +99,36 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
             eat();
             return string_into(out.data.emplace<std::string>());
         case '[': {
-            if (auto e = enter(); !e) return e;
-            eat();
             Array& array = out.data.emplace<Array>();
-            bool first = true;
-            Decoded<void> body;
-            for (;;) {
-                auto more = next_element(first);
-                if (!more) {
-                    body = std::unexpected(std::move(more.error()));
-                    break;
+            return in_array([&]() -> Decoded<void> {
+                bool first = true;
+                for (;;) {
+                    auto more = next_element(first);
+                    if (!more) return std::unexpected(std::move(more.error()));
+                    if (!*more) return {};
+                    if (auto e = value_at(skip_whitespace(), array.emplace_back()); !e) return e;
                 }
-                if (!*more) break;
-                if (body = value_at(skip_whitespace(), array.emplace_back()); !body) break;
-            }
-            auto closed = end_array();
-            leave();
-            if (!body) return body;
-            return closed;
+            });
         }
         case '{': {
-            if (auto e = enter(); !e) return e;
-            eat();
             std::vector<Member> members;
-            bool first = true;
-            std::string scratch;
-            Decoded<void> body;
-            std::string_view key;
-            for (;;) {
-                auto more = next_key(first, scratch, key);
-                if (!more) {
-                    body = std::unexpected(std::move(more.error()));
-                    break;
+            auto read = in_object([&]() -> Decoded<void> {
+                bool first = true;
+                std::string scratch;
+                std::string_view key;
+                for (;;) {
+                    auto more = next_key(first, scratch, key);
+                    if (!more) return std::unexpected(std::move(more.error()));
+                    if (!*more) return {};
+                    // Bank records have about ten keys: one allocation for the common object.
+                    if (members.empty()) members.reserve(12);
+                    Member& member = members.emplace_back();
+                    member.key.assign(key);
+                    if (auto e = object_colon(); !e) return e;
+                    if (auto e = value_into(member.value); !e) return e;
                 }
-                if (!*more) break;
-                // Bank records have about ten keys: one allocation for the common object.
-                if (members.empty()) members.reserve(12);
-                Member& member = members.emplace_back();
-                member.key.assign(key);
-                if (body = object_colon(); !body) break;
-                if (body = value_into(member.value); !body) break;
-            }
-            auto closed = end_object();
-            leave();
-            if (!body) return body;
-            if (!closed) return closed;
+            });
+            if (!read) return read;
             out.data.emplace<Object>(Object::from_members(std::move(members)));
             return {};
         }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/scan.hpp"
@@ -200,6 +201,12 @@ public:
         }
         return object_not_closed();
     }
+    // An array or object whose opening byte was peeked: entered, walked by `body`, then closed and
+    // left. A failure of `body` comes first, given the reader's place where it has none.
+    template <class Body>
+    Decoded<void> in_array(Body&& body) { return in_container<false>(body); }
+    template <class Body>
+    Decoded<void> in_object(Body&& body) { return in_container<true>(body); }
     // Only whitespace may follow the top-level value.
     Decoded<void> end();
 
@@ -220,6 +227,17 @@ public:
     Decoded<std::string> found();
 
 private:
+    template <bool object, class Body>
+    Decoded<void> in_container(Body& body) {
+        if (auto e = enter(); !e) return e;
+        eat();
+        auto walked = body();
+        auto closed = object ? end_object() : end_array();
+        leave();
+        if (!walked) return std::unexpected(place(std::move(walked.error())));
+        return closed;
+    }
+
     enum class Step : std::uint8_t { closed, needs_room, failed };
 
     static bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
