@@ -52,26 +52,27 @@ json::Decoded<void> read_amount_into(std::string_view text, Decimal& out) {
     return fail_with(read_amount(text), out);
 }
 
-// Reads the amount at the reader's place. Strings and numbers are read in place; anything else is
+// Reads the amount at the source's place. Strings and numbers are read in place; anything else is
 // read whole so that the message can show it.
-json::Decoded<void> read_text(json::TextReader& r, Decimal& out) {
-    const int c = r.skip_whitespace();
-    if (c == '"') {
-        r.eat();
+template <class S>
+json::Decoded<void> read_at(S& s, Decimal& out) {
+    using source = json::Source<S>;
+    const auto at = source::peek(s);
+    if (source::is_string(at)) {
         std::string scratch;
         std::string_view text;
-        if (auto e = r.string(scratch, text); !e) return e;
+        if (auto e = source::name(s, scratch, text); !e) return e;
         return read_amount_into(trim(text), out);
     }
-    if (c == '-' || (c >= '0' && c <= '9')) {
-        // As the value reader takes a number.
-        auto text = r.number();
+    if (source::is_number(at)) {
+        // As the value reader keeps a number.
+        auto text = source::number(s);
         if (!text) return std::unexpected(std::move(text.error()));
         return read_amount_into(json::kept_number_text(*text), out);
     }
-    auto value = r.value();
-    if (!value) return std::unexpected(std::move(value.error()));
-    return fail_with(from_value(*value), out);
+    json::Value value;
+    if (auto e = source::value_into(s, value); !e) return e;
+    return fail_with(from_value(value), out);
 }
 
 }  // namespace
@@ -148,27 +149,26 @@ Result<json::Number> to_json_number(const Decimal& amount) {
     return std::move(*number->get<json::Number>());
 }
 
-json::Decoded<void> Required::read(json::TextReader& r, Decimal& out) { return read_text(r, out); }
+template <json::source S>
+json::Decoded<void> Required::read(S& s, Decimal& out) {
+    return read_at(s, out);
+}
 
-json::Decoded<void> Required::read(json::Value& v, Decimal& out) { return fail_with(from_value(v), out); }
-
-json::Decoded<void> Optional::read(json::TextReader& r, std::optional<Decimal>& out) {
-    auto null = r.null();
+template <json::source S>
+json::Decoded<void> Optional::read(S& s, std::optional<Decimal>& out) {
+    auto null = json::Source<S>::null(s);
     if (!null) return std::unexpected(std::move(null.error()));
     if (*null) {
         out.reset();
         return {};
     }
-    return read_text(r, out.emplace());
+    return read_at(s, out.emplace());
 }
 
-json::Decoded<void> Optional::read(json::Value& v, std::optional<Decimal>& out) {
-    if (v.is_null()) {
-        out.reset();
-        return {};
-    }
-    return fail_with(from_value(v), out.emplace());
-}
+template json::Decoded<void> Required::read(json::TextReader&, Decimal&);
+template json::Decoded<void> Required::read(json::Value&, Decimal&);
+template json::Decoded<void> Optional::read(json::TextReader&, std::optional<Decimal>&);
+template json::Decoded<void> Optional::read(json::Value&, std::optional<Decimal>&);
 
 void Optional::write(const std::optional<Decimal>& amount, json::Writer& out) {
     if (amount)

@@ -22,15 +22,16 @@ void serialize(const Decimal& amount, corvane_bo_json::Writer& out);
 Result<corvane_bo_json::Number> to_json_number(const Decimal& amount);
 
 // Field codecs for record tables: a required amount, and an optional one where null means absent.
+// They read from JSON text and from a decoded value alike (defined for those two sources).
 struct Required {
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, Decimal& out);
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, Decimal& out);
+    template <corvane_bo_json::source S>
+    static corvane_bo_json::Decoded<void> read(S& s, Decimal& out);
     static void write(const Decimal& amount, corvane_bo_json::Writer& out) { serialize(amount, out); }
 };
 
 struct Optional {
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, std::optional<Decimal>& out);
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::Value& v, std::optional<Decimal>& out);
+    template <corvane_bo_json::source S>
+    static corvane_bo_json::Decoded<void> read(S& s, std::optional<Decimal>& out);
     static void write(const std::optional<Decimal>& amount, corvane_bo_json::Writer& out);
 };
 

@@ -58,12 +58,13 @@ struct DataTarget {
 // The codec of that target: as an optional record, null meaning absent.
 template <class T>
 struct DataInto {
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, DataTarget<T>& target) {
-        auto null = r.null();
+    template <corvane_bo_json::source S>
+    static corvane_bo_json::Decoded<void> read(S& s, DataTarget<T>& target) {
+        auto null = corvane_bo_json::Source<S>::null(s);
         target.present = null && !*null;
         if (!null) return std::unexpected(std::move(null.error()));
         if (!target.present) return {};
-        return corvane_bo_json::read(r, *target.record);
+        return corvane_bo_json::read(s, *target.record);
     }
 };
 
@@ -72,14 +73,16 @@ struct UnkeptText {};
 
 // Its codec: a string or null, as an optional text would accept.
 struct ReadUnkept {
-    static corvane_bo_json::Decoded<void> read(corvane_bo_json::TextReader& r, UnkeptText&) {
-        const int c = r.skip_whitespace();
-        if (c == 'n') return r.literal(c);
-        if (c != '"') return corvane_bo_json::fail("not a string");
-        r.eat();
+    template <corvane_bo_json::source S>
+    static corvane_bo_json::Decoded<void> read(S& s, UnkeptText&) {
+        using source = corvane_bo_json::Source<S>;
+        auto null = source::null(s);
+        if (!null) return std::unexpected(std::move(null.error()));
+        if (*null) return {};
+        if (!source::is_string(source::peek(s))) return corvane_bo_json::fail("not a string");
         std::string scratch;
         std::string_view text;
-        return r.string(scratch, text);
+        return source::name(s, scratch, text);
     }
 };
 
