@@ -28,13 +28,13 @@ DETAIL = "Pago realizado con éxito en la sucursal de Peñas; "
 
 
 def generate_parse(image_chars: int) -> str:
-    data = payloads.generated_data(payloads.qr_image(max(4, image_chars // 4 * 4), seed=3))
-    return payloads.parse_payload(payloads.GENERATE_INPUT, 200, payloads.envelope(data))
+    data = payloads.shop_generated(payloads.qr_image(max(4, image_chars // 4 * 4), seed=3))
+    return payloads.parse_payload(payloads.SHOP_GENERATE, 200, payloads.envelope(data))
 
 
 def webhook_parse(detail_chars: int) -> str:
     detail = (DETAIL * (detail_chars // len(DETAIL) + 1))[:max(1, detail_chars)]
-    return payloads.webhook_payload({**payloads.NOTIFICATION, "detalleRespuesta": detail})
+    return payloads.webhook_payload({**payloads.SHOP_NOTIFICATION, "detalleRespuesta": detail})
 
 
 def sized(build, size: int) -> str:

@@ -82,7 +82,8 @@ namespace k = kernels;
     Kernels {                                                                                                     \
         name, &k::ns::whole::to_string_special, &k::ns::string_stops<16>, &k::ns::equal_bytes<32>,              \
             &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping_quotes, &k::ns::whole::copy_escaping_quotes, \
-            &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::to_non_ascii                        \
+            &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,                \
+            &k::ns::to_non_ascii                                                                                  \
     }
 
 #if CORVANE_KERNELS_X86
@@ -97,6 +98,7 @@ constexpr Kernels x86_kernels(std::string_view name) {
             &k::x86::copy_escaping_quotes<best>,
             &k::x86::to_escape<best>,
             &k::x86::copy_unescaped<best>,
+            &k::x86::copy_to_escape<best>,
             &k::sse2::to_non_ascii};
 }
 #endif
@@ -122,6 +124,7 @@ constexpr auto to_string_special = &k::x86::to_string_special<true>;
 constexpr auto to_escape = &k::x86::to_escape<true>;
 constexpr auto copy_plain = &k::x86::copy_plain<true>;
 constexpr auto copy_unescaped = &k::x86::copy_unescaped<true>;
+constexpr auto copy_to_escape = &k::x86::copy_to_escape<true>;
 constexpr auto copy_unescaping_quotes = &k::x86::copy_unescaping_quotes<true>;
 constexpr auto copy_escaping_quotes = &k::x86::copy_escaping_quotes<true>;
 }  // namespace active
@@ -155,6 +158,7 @@ const char* to_escape(const char* p, const char* end) noexcept { return active::
 Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noexcept {
     return active::copy_unescaped(p, end, w, w_end);
 }
+Copied copy_to_escape(const char* p, const char* end, char* w) noexcept { return active::copy_to_escape(p, end, w); }
 const char* to_non_ascii(const char* p, const char* end) noexcept { return active::to_non_ascii(p, end); }
 
 std::span<const Kernels> implementations() noexcept {

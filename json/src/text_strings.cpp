@@ -336,7 +336,7 @@ Decoded<void> TextReader::string_kept_at_length(std::string_view& out, const cha
     // rest of the input bounds the string, and a long one takes room in doubling steps.
     const auto prefix = static_cast<std::size_t>(q - start);
     const std::size_t bound = prefix + static_cast<std::size_t>(end_ - q) + max_step;
-    std::size_t room = std::min(bound, std::max(first_claim, 2 * prefix));
+    std::size_t room = bound;  // claimed at once: room never written costs no page, and nothing moves
     std::size_t size = prefix;
     char* buffer = store_->room(room);
     std::memcpy(buffer, start, prefix);

@@ -134,6 +134,18 @@ protected:
             ASSERT_EQ(written, text.substr(0, read));
         }
         {
+            // The whole run, with room for the whole text and not a byte more.
+            std::vector<char> whole(text.size() + 64, guard);
+            const scan::Copied c = k.copy_to_escape(in.begin(), in.end(), whole.data());
+            const std::size_t run = first(text, writer_stop);
+            ASSERT_EQ(where(c.p), run);
+            ASSERT_EQ(c.w, whole.data() + run);
+            ASSERT_EQ(std::string_view(whole.data(), run), text.substr(0, run));
+            ASSERT_TRUE(std::all_of(whole.begin() + static_cast<std::ptrdiff_t>(text.size()), whole.end(),
+                                    [](char b) { return b == guard; }))
+                << "written past the text's size";
+        }
+        {
             const auto [read, written] = copy(k.copy_unescaping_quotes);
             const auto expected = unescaped_prefix(text, read);
             ASSERT_TRUE(expected) << "stopped after " << read << " bytes";

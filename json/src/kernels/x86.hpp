@@ -66,6 +66,14 @@ Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noex
 }
 
 template <bool best>
+Copied copy_to_escape(const char* p, const char* end, char* w) noexcept {
+#if CORVANE_KERNELS_AVX2
+    if (best && end - p >= wide_run && has_avx2()) return avx2::copy_run<Stop::writer>(p, end, w);
+#endif
+    return sse2::copy_run<Stop::writer>(p, end, w);
+}
+
+template <bool best>
 Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
     Copied blocks{p, w};
     bool wide = false;

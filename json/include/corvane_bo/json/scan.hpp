@@ -56,6 +56,10 @@ const char* to_escape(const char* p, const char* end) noexcept;
 // As `copy_plain`, for the writer: stops before the first byte that must be escaped.
 Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noexcept;
 
+// The writer's plain run copied whole in one pass: up to the first byte to escape, or to `end`.
+// `w` must have room for all of [p, end), which the copy may write up to.
+Copied copy_to_escape(const char* p, const char* end, char* w) noexcept;
+
 // First byte from 0x80 in [p, end), or `end`.
 const char* to_non_ascii(const char* p, const char* end) noexcept;
 
@@ -71,6 +75,7 @@ struct Kernels {
     Copied (*copy_escaping_quotes)(const char*, const char*, char*, char*) noexcept;
     const char* (*to_escape)(const char*, const char*) noexcept;
     Copied (*copy_unescaped)(const char*, const char*, char*, char*) noexcept;
+    Copied (*copy_to_escape)(const char*, const char*, char*) noexcept;
     const char* (*to_non_ascii)(const char*, const char*) noexcept;
 };
 // Those this machine can run; the portable one first.

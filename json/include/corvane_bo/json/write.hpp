@@ -103,18 +103,16 @@ inline void write_string(std::string_view text, Writer& out, std::string_view pr
         out.advance(w + n + 1);
         return;
     }
+    // Copied while it is checked, in one pass over a long text (a QR image).
     const char* const end = text.data() + n;
-    const char* const special = scan::to_escape(text.data(), end);
-    const auto plain = static_cast<std::size_t>(special - text.data());
-    if (plain != 0) std::memcpy(w, text.data(), plain);
-    w += plain;
-    if (special == end) {
-        *w++ = '"';
-        out.advance(w);
+    const scan::Copied plain = scan::copy_to_escape(text.data(), end, w);
+    if (plain.p == end) {
+        *plain.w = '"';
+        out.advance(plain.w + 1);
         return;
     }
-    out.advance(w);
-    write_escaped(special, end, out);
+    out.advance(plain.w);
+    write_escaped(plain.p, end, out);
 }
 
 inline void write_string(std::string_view text, std::string& out) {
