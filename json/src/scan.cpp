@@ -80,7 +80,7 @@ namespace k = kernels;
 // A set of lanes used alone.
 #define CORVANE_WHOLE_KERNELS(name, ns)                                                                           \
     Kernels {                                                                                                     \
-        name, &k::ns::whole::to_string_special, &k::ns::string_stops<16>, &k::ns::equal_bytes<32>,              \
+        name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>, &k::ns::equal_bytes<32>,              \
             &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping_quotes, &k::ns::whole::copy_escaping_quotes, \
             &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,                \
             &k::ns::to_non_ascii                                                                                  \
@@ -91,6 +91,7 @@ template <bool best>
 constexpr Kernels x86_kernels(std::string_view name) {
     return {name,
             &k::x86::to_string_special<best>,
+            &k::x86::to_text_special<best>,
             &k::sse2::string_stops<16>,
             &k::sse2::equal_bytes<32>,
             &k::x86::copy_plain<best>,
@@ -122,6 +123,7 @@ using k::sse2::string_stops;
 using k::sse2::to_non_ascii;
 constexpr auto to_string_special = &k::x86::to_string_special<true>;
 constexpr auto to_escape = &k::x86::to_escape<true>;
+constexpr auto to_text_special = &k::x86::to_text_special<true>;
 constexpr auto copy_plain = &k::x86::copy_plain<true>;
 constexpr auto copy_unescaped = &k::x86::copy_unescaped<true>;
 constexpr auto copy_to_escape = &k::x86::copy_to_escape<true>;
@@ -143,6 +145,7 @@ using namespace k::portable::whole;
 }  // namespace
 
 const char* to_string_special(const char* p, const char* end) noexcept { return active::to_string_special(p, end); }
+const char* to_text_special(const char* p, const char* end) noexcept { return active::to_text_special(p, end); }
 std::uint32_t string_stops16(const char* p) noexcept { return active::string_stops<16>(p); }
 std::uint32_t equal_bytes32(const char* p, const char* pattern) noexcept { return active::equal_bytes<32>(p, pattern); }
 Copied copy_plain(const char* p, const char* end, char* w, char* w_end) noexcept {

@@ -281,7 +281,7 @@ Decoded<void> TextReader::skip_string_body() {
 
 const char* TextReader::plain_run(const char* q) const noexcept {
     for (;;) {
-        q = scan::to_string_special(q, end_);
+        q = scan::to_text_special(q, end_);
         if (q == end_) return q;
         const auto c = static_cast<unsigned char>(*q);
         if (c < 0x80) return q;

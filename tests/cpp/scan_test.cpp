@@ -96,6 +96,17 @@ protected:
 
         ASSERT_EQ(where(k.to_string_special(in.begin(), in.end())), first(text, reader_stop));
         ASSERT_EQ(where(k.to_escape(in.begin(), in.end())), first(text, writer_stop));
+        {
+            // At the first stop outside a well-formed two-byte character, or earlier at the lead of one.
+            std::size_t stop = 0;
+            while (stop < text.size() && (two_byte_at(text, stop) || !reader_stop(at(text, stop))))
+                stop += two_byte_at(text, stop) ? 2 : 1;
+            const std::size_t found = where(k.to_text_special(in.begin(), in.end()));
+            ASSERT_LE(found, stop);
+            if (found < stop) {
+                ASSERT_TRUE(two_byte_at(text, found)) << "stopped at " << found;
+            }
+        }
         ASSERT_EQ(where(k.to_non_ascii(in.begin(), in.end())),
                   first(text, [](unsigned char c) { return c >= 0x80; }));
         if (text.size() >= 16) {

@@ -66,6 +66,17 @@ Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noex
 }
 
 template <bool best>
+const char* to_text_special(const char* p, const char* end) noexcept {
+#if CORVANE_KERNELS_AVX2
+    if (best && end - p >= wide_run && has_avx2()) {
+        p = avx2::text_blocks(p, end);
+        if (p != end && is_stop<Stop::reader>(*p)) return p;
+    }
+#endif
+    return find_bytewise<Stop::reader>(sse2::text_blocks(p, end), end);
+}
+
+template <bool best>
 Copied copy_to_escape(const char* p, const char* end, char* w) noexcept {
 #if CORVANE_KERNELS_AVX2
     if (best && end - p >= wide_run && has_avx2()) return avx2::copy_run<Stop::writer>(p, end, w);

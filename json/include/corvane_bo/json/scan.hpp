@@ -24,6 +24,10 @@ struct Copied {
 // a control character, or a non-ASCII byte. `end` if none.
 const char* to_string_special(const char* p, const char* end) noexcept;
 
+// As `to_string_special`, stepping over well-formed two-byte characters (accented letters) in whole
+// blocks; it may still stop at the lead of one, where a block or the text's last bytes cut it.
+const char* to_text_special(const char* p, const char* end) noexcept;
+
 // Bit i set when byte i of the 16 at p ends a plain run for the reader, a well-formed two-byte
 // character (a lead from C2 to DF and a continuation byte: the accented letters of Spanish text)
 // counting as plain. A lead at the last byte is a stop, its continuation being beyond the block.
@@ -68,6 +72,7 @@ const char* to_non_ascii(const char* p, const char* end) noexcept;
 struct Kernels {
     std::string_view name;
     const char* (*to_string_special)(const char*, const char*) noexcept;
+    const char* (*to_text_special)(const char*, const char*) noexcept;
     std::uint32_t (*string_stops16)(const char*) noexcept;
     std::uint32_t (*equal_bytes32)(const char*, const char*) noexcept;
     Copied (*copy_plain)(const char*, const char*, char*, char*) noexcept;
