@@ -154,6 +154,13 @@ int exec(PyObject* module) noexcept {
     Py_DECREF(version_text);
     if (added < 0) return -1;
     if (PyModule_AddIntConstant(module, "PROTOCOL_VERSION", corvane_bo_core::ffi::protocol_version) < 0) return -1;
+    // The string kernels chosen for this machine, for benchmarks and bug reports.
+    const std::string_view kernels = corvane_bo_json::scan::active_implementation();
+    PyObject* kernels_text = PyUnicode_FromStringAndSize(kernels.data(), static_cast<Py_ssize_t>(kernels.size()));
+    if (kernels_text == nullptr) return -1;
+    const int kernels_added = PyModule_AddObjectRef(module, "kernels", kernels_text);
+    Py_DECREF(kernels_text);
+    if (kernels_added < 0) return -1;
     // Derived from BaseException so that `except Exception` in host code cannot swallow a core fault.
     PyObject* panic = PyErr_NewException("corvane_bo.qr._native.PanicException", PyExc_BaseException, nullptr);
     if (panic == nullptr) return -1;

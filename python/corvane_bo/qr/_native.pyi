@@ -1,5 +1,6 @@
 __version__: str
 PROTOCOL_VERSION: int
+kernels: str
 
 class PanicException(BaseException):
     """A fault escaped the native core; the call produced no answer."""
