@@ -332,28 +332,19 @@ Decoded<void> TextReader::string_kept_at_length(std::string_view& out, const cha
         return {};
     }
     if (store_ == nullptr) return fail("escaped text read as a view without a store", offset());
-    // Unescaped into the store, in room claimed as `unescape` claims it: never lengthened, so the
-    // rest of the input bounds the string, and a long one takes room in doubling steps.
+    // Unescaped into the store, in room for the whole rest of the input claimed at once: unescaping
+    // never lengthens a text, so that room always suffices; room never written costs no page, and
+    // nothing moves.
     const auto prefix = static_cast<std::size_t>(q - start);
-    const std::size_t bound = prefix + static_cast<std::size_t>(end_ - q) + max_step;
-    std::size_t room = bound;  // claimed at once: room never written costs no page, and nothing moves
-    std::size_t size = prefix;
-    char* buffer = store_->room(room);
+    const std::size_t room = prefix + static_cast<std::size_t>(end_ - q) + max_step;
+    char* const buffer = store_->room(room);
     std::memcpy(buffer, start, prefix);
     p_ = q;
     Syntax failure = Syntax::eof_string;
-    for (;;) {
-        char* w = buffer + size;
-        const Step step = unescape_some(w, buffer + room, failure);
-        size = static_cast<std::size_t>(w - buffer);
-        if (step == Step::failed) return error(failure);
-        if (step == Step::closed) break;
-        // Out of room: the part done moves to room twice as large.
-        room = std::min(bound, 2 * room);
-        char* larger = store_->room(room);
-        if (larger != buffer) std::memcpy(larger, buffer, size);  // the same room grown in place otherwise
-        buffer = larger;
-    }
+    char* w = buffer + prefix;
+    // Out of room cannot happen; were it to, the string is refused rather than cut short.
+    if (unescape_some(w, buffer + room, failure) != Step::closed) return error(failure);
+    const auto size = static_cast<std::size_t>(w - buffer);
     store_->keep(size);
     out = std::string_view(buffer, size);
     return {};
