@@ -62,12 +62,6 @@ Result<void> reference_fits_32_bits(std::string_view reference) {
     return {};
 }
 
-std::string path(QrKind kind, std::string_view suffix, std::string_view reference = {}) {
-    std::string out(base_path(kind));
-    out.append(suffix).append(reference);
-    return out;
-}
-
 }  // namespace
 
 }  // namespace corvane_bo_qr
@@ -115,7 +109,7 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
         .vigencia = input.expires_in,
         .webhook = &*input.webhook,
     };
-    std::string url = ctx.config.url(path(input.kind, "/generate"));
+    const std::string_view url = ctx.config.url(ctx.store, {base_path(input.kind), "/generate"});
     auto headers = ctx.api_headers();
     if (!headers) return std::unexpected(headers.error());
     // The keys and punctuation take under 160 bytes; the texts are the rest.
@@ -123,7 +117,7 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
     text.reserve(160 + body.glosa.size() + body.nombreEstablecimiento.size() + body.numeroReferencia.size() +
                  body.webhook->url.size() + body.webhook->key.size() + body.webhook->value.size() + 64);
     json::write_json(body, text);
-    return HttpRequest{core::Method::POST, std::move(url), std::move(*headers), std::move(text)};
+    return HttpRequest{core::Method::POST, url, std::move(*headers), std::move(text)};
 }
 
 Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response, Store& store) {
@@ -137,10 +131,10 @@ namespace {
 Result<HttpRequest> bodyless(const Ctx& ctx, core::Method method, QrKind kind, std::string_view suffix,
                              std::string_view reference) {
     if (auto e = core::numeric_reference("reference", reference); !e) return std::unexpected(e.error());
-    std::string url = ctx.config.url(path(kind, suffix, reference));
+    const std::string_view url = ctx.config.url(ctx.store, {base_path(kind), suffix, reference});
     auto headers = ctx.api_headers();
     if (!headers) return std::unexpected(headers.error());
-    return HttpRequest{method, std::move(url), std::move(*headers), std::nullopt};
+    return HttpRequest{method, url, std::move(*headers), std::nullopt};
 }
 
 Result<QrStatusInfo> status_info(const HttpResponse& response, QrKind kind, Store& store) {

@@ -47,8 +47,28 @@ TEST(ConfigUrl, JoinsBaseAndPathWithExactlyOneSlash) {
         config.client_id = "c";
         config.environment = c.environment;
         config.base_url = c.base_url;
-        EXPECT_EQ(config.url(c.path), c.expected) << c.base_url.value_or("<default>") << " + " << c.path;
+        json::TextStore store;
+        EXPECT_EQ(config.url(store, {c.path}), c.expected) << c.base_url.value_or("<default>") << " + " << c.path;
     }
+}
+
+// The path's pieces are joined as they are; its leading slashes are dropped even across pieces.
+TEST(ConfigUrl, JoinsThePiecesOfThePath) {
+    const struct {
+        std::string_view first;
+        std::string_view second;
+        std::string_view third;
+        std::string_view expected;
+    } cases[] = {
+        {"qr/simple/v2", "/verify/", "104", "https://h/qr/simple/v2/verify/104"},
+        {"/", "//v1", "/x", "https://h/v1/x"},
+        {"", "", "/v1/", "https://h/v1/"},
+        {"", "", "", "https://h/"},
+    };
+    core::Config config;
+    config.base_url = "https://h/";
+    json::TextStore store;
+    for (const auto& c : cases) EXPECT_EQ(config.url(store, {c.first, c.second, c.third}), c.expected) << c.expected;
 }
 
 // Decoded configurations are shown through the generic writer, so every field is compared at once.

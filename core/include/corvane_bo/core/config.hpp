@@ -2,11 +2,12 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "corvane_bo/json/record.hpp"
+#include "corvane_bo/json/text_store.hpp"
 
 namespace corvane_bo_core {
 
@@ -28,8 +29,8 @@ struct Config {
     std::optional<std::string_view> base_url;
 
     // The base (the override, even when empty, or the environment's default) and the path joined
-    // with exactly one "/".
-    std::string url(std::string_view path) const;
+    // with exactly one "/", kept in `store`. The path is given in pieces, joined as they are.
+    std::string_view url(corvane_bo_json::TextStore& store, std::initializer_list<std::string_view> path) const;
 };
 
 }  // namespace corvane_bo_core

@@ -17,7 +17,7 @@ enum class Method { GET, POST, PATCH };
 // Its headers view the call's configuration, token and store.
 struct HttpRequest {
     Method method = Method::GET;
-    std::string url;
+    std::string_view url;
     corvane_bo_json::TextViewMap headers;
     // The finished JSON text to send, or none for a request without a body (written as null).
     std::optional<std::string> body;
