@@ -4,6 +4,7 @@
 
 #include "corvane_bo/core/amount.hpp"
 #include "corvane_bo/core/envelope.hpp"
+#include "corvane_bo/core/request_body.hpp"
 #include "corvane_bo/core/unicode.hpp"
 #include "corvane_bo/core/validate.hpp"
 #include "corvane_bo/qr/wire.hpp"
@@ -28,11 +29,7 @@ struct GenerateBody {
     std::string_view nombreEstablecimiento;
     std::string_view numeroReferencia;
     std::uint64_t vigencia = 0;
-    const core::WebhookTarget* webhook = nullptr;
-};
-
-struct WebhookTargetRef {
-    static void write(const core::WebhookTarget* target, json::Writer& out) { json::write_json(*target, out); }
+    core::WebhookTarget webhook;
 };
 
 bool letter_digit_or_space(char32_t cp) { return cp == U' ' || core::is_alphanumeric(cp); }
@@ -78,7 +75,7 @@ struct corvane_bo_json::Fields<corvane_bo_qr::GenerateBody> {
         field("nombreEstablecimiento", &T::nombreEstablecimiento),
         field("numeroReferencia", &T::numeroReferencia),
         field("vigencia", &T::vigencia),
-        field<corvane_bo_qr::WebhookTargetRef>("webhook", &T::webhook),
+        field("webhook", &T::webhook),
     };
 };
 
@@ -107,17 +104,12 @@ Result<HttpRequest> Generate::request(const Ctx& ctx, const GenerateQr& input) {
         .nombreEstablecimiento = core::trim(input.establishment_name),
         .numeroReferencia = input.reference,
         .vigencia = input.expires_in,
-        .webhook = &*input.webhook,
+        .webhook = *input.webhook,
     };
     const std::string_view url = ctx.config.url(ctx.store, {base_path(input.kind), "/generate"});
     auto headers = ctx.api_headers();
     if (!headers) return std::unexpected(headers.error());
-    // The keys and punctuation take under 160 bytes; the texts are the rest.
-    std::string text;
-    text.reserve(160 + body.glosa.size() + body.nombreEstablecimiento.size() + body.numeroReferencia.size() +
-                 body.webhook->url.size() + body.webhook->key.size() + body.webhook->value.size() + 64);
-    json::write_json(body, text);
-    return HttpRequest{core::Method::POST, url, std::move(*headers), std::move(text)};
+    return HttpRequest{core::Method::POST, url, *headers, core::write_body(body, ctx.store)};
 }
 
 Result<GeneratedQr> Generate::parse(const GenerateQr& input, const HttpResponse& response, Store& store) {

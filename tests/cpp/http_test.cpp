@@ -39,8 +39,10 @@ TEST(ApiHeaders, FiveHeadersWrittenInByteOrder) {
 
 // The body is the finished text to send, carried as one string; headers are written in byte order.
 TEST(HttpRequestJson, WritesAllFourKeysInByteOrder) {
-    EXPECT_EQ(json::to_json_text(core::HttpRequest{core::Method::PATCH, "u", {{"b", "2"}, {"a", "1"}}, R"({"k":"v"})"}),
-              R"({"body":"{\"k\":\"v\"}","headers":{"a":"1","b":"2"},"method":"PATCH","url":"u"})");
+    const core::ApiHeaders headers{.authorization = "Bearer t", .access_token = "t", .client_id = "c"};
+    EXPECT_EQ(json::to_json_text(core::HttpRequest{core::Method::PATCH, "u", headers, core::RequestBody{.text = R"({"k":"v"})"}}),
+              R"({"body":"{\"k\":\"v\"}","headers":{"Accept":"application/json","Authorization":"Bearer t",)"
+              R"("Content-Type":"application/json","access_token":"t","client_id":"c"},"method":"PATCH","url":"u"})");
 }
 
 TEST(HttpResponseJson, DecodesStatusAndBodyStrictly) {

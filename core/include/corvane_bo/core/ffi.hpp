@@ -92,7 +92,7 @@ Outcome run(std::string_view stage, std::string_view payload) {
         const Ctx ctx{build->config, build->token ? &*build->token : nullptr, store};
         auto request = Op::request(ctx, build->input);
         if (!request) return std::unexpected(std::move(request.error()));
-        return success(*request, request->url.size() + (request->body ? request->body->size() * 2 : 0) + 256);
+        return success(*request, request->written_size_hint());
     }
     if (stage == "parse") {
         auto parse = corvane_bo_json::from_text<Parse<Input>>(payload, store);

@@ -3,24 +3,48 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "corvane_bo/json/record.hpp"
+#include "corvane_bo/json/write.hpp"
 
 namespace corvane_bo_core {
 
 enum class Method { GET, POST, PATCH };
 
-// Its headers view the call's configuration, token and store.
+// The five headers of every API request, under their names. The token goes twice: as the bearer
+// credential and under its own name.
+struct ApiHeaders {
+    std::string_view accept = "application/json";
+    std::string_view authorization;
+    std::string_view content_type = "application/json";
+    std::string_view access_token;
+    std::string_view client_id;
+};
+
+// The finished JSON text to send and, when the build wrote it alongside (request_body.hpp), the same
+// text as a JSON string, quoted and escaped, which the answer then copies; empty when not written.
+struct RequestBody {
+    std::string_view text;
+    std::string_view in_string = {};
+};
+
+// Its texts view the call's payload and store.
 struct HttpRequest {
     Method method = Method::GET;
     std::string_view url;
-    corvane_bo_json::TextViewMap headers;
-    // The finished JSON text to send, or none for a request without a body (written as null).
-    std::optional<std::string> body;
+    ApiHeaders headers;
+    // None for a request without a body (written as null).
+    std::optional<RequestBody> body;
+
+    // Room enough for its JSON form in most cases.
+    std::size_t written_size_hint() const {
+        return 256 + url.size() + headers.authorization.size() + headers.access_token.size() + headers.client_id.size() +
+               (body ? (body->in_string.empty() ? 2 * body->text.size() : body->in_string.size()) : 0);
+    }
 };
 
 // Read from a payload, its body views it.
@@ -39,14 +63,37 @@ struct corvane_bo_json::Variants<corvane_bo_core::Method> {
 };
 
 template <>
+struct corvane_bo_json::Fields<corvane_bo_core::ApiHeaders> {
+    using ApiHeaders = corvane_bo_core::ApiHeaders;
+    static constexpr std::string_view name = "ApiHeaders";
+    static constexpr auto list = std::tuple{
+        field("Accept", &ApiHeaders::accept),
+        field("Authorization", &ApiHeaders::authorization),
+        field("Content-Type", &ApiHeaders::content_type),
+        field("access_token", &ApiHeaders::access_token),
+        field("client_id", &ApiHeaders::client_id),
+    };
+};
+
+template <>
 struct corvane_bo_json::Fields<corvane_bo_core::HttpRequest> {
     using HttpRequest = corvane_bo_core::HttpRequest;
+    struct Body {
+        static void write(const std::optional<corvane_bo_core::RequestBody>& body, Writer& out) {
+            if (!body)
+                out.append("null");
+            else if (!body->in_string.empty())
+                out.append(body->in_string);
+            else
+                write_string(body->text, out);
+        }
+    };
     static constexpr std::string_view name = "HttpRequest";
     static constexpr auto list = std::tuple{
         field("method", &HttpRequest::method),
         field("url", &HttpRequest::url),
         field("headers", &HttpRequest::headers),
-        field("body", &HttpRequest::body),
+        field<Body>("body", &HttpRequest::body),
     };
 };
 

@@ -37,8 +37,8 @@ struct Ctx {
     const AccessToken* token;
     corvane_bo_json::TextStore& store;
 
-    // The five headers of every API request, or the validation error for a missing token.
-    Result<corvane_bo_json::TextViewMap> api_headers() const;
+    // The headers of every API request, or the validation error for a missing token.
+    Result<ApiHeaders> api_headers() const;
 };
 
 template <class Input>
