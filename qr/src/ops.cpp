@@ -32,14 +32,26 @@ struct GenerateBody {
     core::WebhookTarget webhook;
 };
 
-bool letter_digit_or_space(char32_t cp) { return cp == U' ' || core::is_alphanumeric(cp); }
+constexpr bool ascii_letter_digit_or_space(unsigned char b) {
+    return b == ' ' || (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+}
+
+bool letter_digit_or_space(std::string_view name, std::size_t& at) {
+    const auto byte = static_cast<unsigned char>(name[at]);
+    // ASCII, most of every name, is judged without decoding or a table search.
+    if (byte < 0x80) {
+        ++at;
+        return ascii_letter_digit_or_space(byte);
+    }
+    const auto decoded = core::decode_utf8(name, at);
+    at += decoded.length;
+    return core::is_alphanumeric(decoded.cp);
+}
 
 Result<void> establishment_name_characters(std::string_view name) {
     for (std::size_t at = 0; at < name.size();) {
-        const auto decoded = core::decode_utf8(name, at);
-        if (!letter_digit_or_space(decoded.cp))
+        if (!letter_digit_or_space(name, at))
             return std::unexpected(Error::validation("establishment_name", "only letters, digits and spaces are allowed"));
-        at += decoded.length;
     }
     return {};
 }
