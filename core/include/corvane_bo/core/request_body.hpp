@@ -43,28 +43,47 @@ constexpr void check_member() {
                   "a request body holds texts, integers, numbers and records of those");
 }
 
-// What precedes the value of the field written `position`-th, in the text: the record writer's
-// `{"key":` or `,"key":`, and a text's opening quote.
 template <class T, std::size_t position>
-constexpr auto text_prefix() {
-    constexpr auto& key = json::detail::key_prefix_v<T, position>;
-    constexpr bool text = is_text<member_at<T, position>>;
-    std::array<char, key.size() + (text ? 1 : 0)> out{};
-    for (std::size_t i = 0; i < key.size(); ++i) out[i] = key[i];
-    if constexpr (text) out.back() = '"';
-    return out;
+constexpr bool text_before() {
+    if constexpr (position == 0)
+        return false;
+    else
+        return is_text<member_at<T, position - 1>>;
+}
+
+// What the text has between values: before the field written `position`-th, the previous text's
+// closing quote, the record writer's `{"key":` or `,"key":` and a text's opening quote; after the
+// last (`position` == the field count), its closing quote and the closing brace.
+template <class T, std::size_t position>
+constexpr auto text_piece() {
+    constexpr std::size_t closing = text_before<T, position>() ? 1 : 0;
+    if constexpr (position == json::detail::field_count<T>) {
+        std::array<char, closing + 1> out{};
+        if (closing) out[0] = '"';
+        out.back() = '}';
+        return out;
+    } else {
+        check_member<member_at<T, position>>();
+        constexpr auto& key = json::detail::key_prefix_v<T, position>;
+        constexpr std::size_t opening = is_text<member_at<T, position>> ? 1 : 0;
+        std::array<char, closing + key.size() + opening> out{};
+        if (closing) out[0] = '"';
+        for (std::size_t i = 0; i < key.size(); ++i) out[closing + i] = key[i];
+        if (opening) out.back() = '"';
+        return out;
+    }
 }
 
 template <class T, std::size_t position>
-inline constexpr auto text_prefix_v = text_prefix<T, position>();
+inline constexpr auto text_piece_v = text_piece<T, position>();
 
 // The same inside the answer's string: every quote escaped (keys are plain names).
 template <class T, std::size_t position>
-constexpr auto string_prefix() {
-    constexpr auto& plain = text_prefix_v<T, position>;
+constexpr auto string_piece() {
+    constexpr auto& plain = text_piece_v<T, position>;
     constexpr std::size_t quotes = [] {
         std::size_t count = 0;
-        for (char c : text_prefix_v<T, position>) count += c == '"';
+        for (char c : text_piece_v<T, position>) count += c == '"';
         return count;
     }();
     std::array<char, plain.size() + quotes> out{};
@@ -77,22 +96,22 @@ constexpr auto string_prefix() {
 }
 
 template <class T, std::size_t position>
-inline constexpr auto string_prefix_v = string_prefix<T, position>();
+inline constexpr auto string_piece_v = string_piece<T, position>();
 
-// Bytes both forms take whatever the texts are: keys, punctuation, closing quotes.
+// Bytes either form takes whatever the texts are: keys and punctuation.
 template <class T>
 constexpr std::size_t fixed_size(bool in_string) {
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
         const auto one = [&]<std::size_t position>(std::integral_constant<std::size_t, position>) {
-            using M = member_at<T, position>;
-            check_member<M>();
-            std::size_t size = in_string ? string_prefix_v<T, position>.size() : text_prefix_v<T, position>.size();
-            if constexpr (is_text<M>) size += in_string ? 2 : 1;
-            if constexpr (json::detail::record<M>) size += fixed_size<M>(in_string);
+            std::size_t size = in_string ? string_piece_v<T, position>.size() : text_piece_v<T, position>.size();
+            if constexpr (position < json::detail::field_count<T>) {
+                using M = member_at<T, position>;
+                if constexpr (json::detail::record<M>) size += fixed_size<M>(in_string);
+            }
             return size;
         };
-        return (one(std::integral_constant<std::size_t, I>{}) + ... + std::size_t{1});
-    }(std::make_index_sequence<json::detail::field_count<T>>{});
+        return (one(std::integral_constant<std::size_t, I>{}) + ...);
+    }(std::make_index_sequence<json::detail::field_count<T> + 1>{});
 }
 
 inline constexpr std::size_t integer_room = 20;
@@ -139,24 +158,23 @@ inline void copy_small(char* to, const char* from, std::size_t n) noexcept {
     }
 }
 
-// Copies a text that needs no escaping into both forms; false, having written nothing that counts,
-// when it needs escaping.
-inline bool put_plain(std::string_view value, Cursors& w) {
+// Copies a text that needs no escaping into both forms and returns the cursors after it; the text
+// cursor is null when the text needs escaping. Passed and returned by value, the cursors stay in
+// registers around the call.
+inline Cursors put_plain(std::string_view value, Cursors w) {
     const std::size_t n = value.size();
     if (n < 16) {
-        if (json::scan::short_needs_escape(value.data(), n)) return false;
+        if (json::scan::short_needs_escape(value.data(), n)) return {nullptr, nullptr};
         copy_small(w.text, value.data(), n);
         copy_small(w.in_string, value.data(), n);
     } else {
         // Found rather than copied while looking: the writer's own copying kernel stays inlined
         // where the answers' strings are written.
-        if (json::scan::to_escape(value.data(), value.data() + n) != value.data() + n) return false;
+        if (json::scan::to_escape(value.data(), value.data() + n) != value.data() + n) return {nullptr, nullptr};
         std::memcpy(w.text, value.data(), n);
         std::memcpy(w.in_string, value.data(), n);
     }
-    w.text += n;
-    w.in_string += n;
-    return true;
+    return {w.text + n, w.in_string + n};
 }
 
 inline void put_same(std::string_view value, Cursors& w) {
@@ -172,7 +190,8 @@ bool put_record(const T& record, Cursors& w);
 template <class M>
 bool put_value(const M& value, Cursors& w) {
     if constexpr (is_text<M>) {
-        return put_plain(value, w);
+        w = put_plain(value, w);
+        return w.text != nullptr;
     } else if constexpr (std::is_same_v<M, json::Number>) {
         put_same(value.text, w);
         return true;
@@ -194,14 +213,12 @@ bool put_record(const T& record, Cursors& w) {
         const auto one = [&]<std::size_t position>(std::integral_constant<std::size_t, position>) {
             using M = member_at<T, position>;
             constexpr std::size_t index = json::detail::keys_in_byte_order<T>()[position];
-            put(w, text_prefix_v<T, position>, string_prefix_v<T, position>);
-            if (!put_value<M>(record.*(std::get<index>(json::Fields<T>::list).member), w)) return false;
-            if constexpr (is_text<M>) put(w, std::array<char, 1>{'"'}, std::array<char, 2>{'\\', '"'});
-            return true;
+            put(w, text_piece_v<T, position>, string_piece_v<T, position>);
+            return put_value<M>(record.*(std::get<index>(json::Fields<T>::list).member), w);
         };
         return (one(std::integral_constant<std::size_t, I>{}) && ...);
     }(std::make_index_sequence<json::detail::field_count<T>>{});
-    if (plain) put(w, std::array<char, 1>{'}'}, std::array<char, 1>{'}'});
+    if (plain) put(w, text_piece_v<T, json::detail::field_count<T>>, string_piece_v<T, json::detail::field_count<T>>);
     return plain;
 }
 
