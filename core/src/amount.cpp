@@ -92,38 +92,46 @@ std::expected<Decimal, std::string> from_value(const json::Value& value) {
 
 namespace {
 
-// The normalized amount in plain notation, exactly as `normalized().append_to` writes it. Amounts
-// whose mantissa fits 64 bits (all real ones) are written here without 128-bit arithmetic.
-void append_normalized(const Decimal& amount, json::Writer& out) {
-    if (amount.mantissa() > std::numeric_limits<std::uint64_t>::max()) {
-        out.append(amount.normalized().to_string());
-        return;
-    }
+// Room for a normalized amount whose mantissa fits 64 bits: a minus, 20 digits or up to 29 with the
+// zeros before the first significant one, and a point.
+constexpr std::size_t plain_room = 32;
+
+// The normalized amount in plain notation, exactly as `normalized().append_to` writes it, for a
+// mantissa that fits 64 bits (all real ones), without 128-bit arithmetic. Returns the end.
+char* put_normalized(const Decimal& amount, char* w) {
     auto mantissa = static_cast<std::uint64_t>(amount.mantissa());
     std::uint32_t scale = amount.scale();
     if (mantissa == 0) {
-        out.put('0');
-        return;
+        *w++ = '0';
+        return w;
     }
     while (scale > 0 && mantissa % 10 == 0) {
         mantissa /= 10;
         --scale;
     }
-    char digits[32];  // 20 digits at most, or up to 29 with the zeros before the first significant one
+    char digits[plain_room];
     std::uint32_t count = 0;
     do {
         digits[count++] = static_cast<char>('0' + mantissa % 10);
         mantissa /= 10;
     } while (mantissa != 0);
     while (count <= scale) digits[count++] = '0';
-    char* const start = out.room(count + 2);
-    char* w = start;
     if (amount.is_negative()) *w++ = '-';
     for (std::uint32_t i = count; i > 0; --i) {
         if (i == scale) *w++ = '.';
         *w++ = digits[i - 1];
     }
-    out.advance(w);
+    return w;
+}
+
+bool fits_64_bits(const Decimal& amount) { return amount.mantissa() <= std::numeric_limits<std::uint64_t>::max(); }
+
+void append_normalized(const Decimal& amount, json::Writer& out) {
+    if (!fits_64_bits(amount)) {
+        out.append(amount.normalized().to_string());
+        return;
+    }
+    out.advance(put_normalized(amount, out.room(plain_room)));
 }
 
 }  // namespace
@@ -135,6 +143,12 @@ void serialize(const Decimal& amount, json::Writer& out) {
 }
 
 Result<json::Number> to_json_number(const Decimal& amount) {
+    // Digits with at most one point inside them, and no zero leading the integer part unless it is
+    // the whole of it: always a JSON number.
+    if (fits_64_bits(amount)) {
+        char text[plain_room];
+        return json::Number{std::string(text, put_normalized(amount, text))};
+    }
     std::string text;
     json::Writer::append_to(text, 0, [&amount](json::Writer& writer) { append_normalized(amount, writer); });
     // Plain decimal text is a JSON number; the reader's number scan confirms it without building a
