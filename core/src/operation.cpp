@@ -13,11 +13,7 @@ Result<ApiHeaders> Ctx::api_headers() const {
     std::memcpy(bearer, scheme.data(), scheme.size());
     if (!access.empty()) std::memcpy(bearer + scheme.size(), access.data(), access.size());
     store.keep(scheme.size() + access.size());
-    ApiHeaders headers;
-    headers.authorization = std::string_view(bearer, scheme.size() + access.size());
-    headers.access_token = access;
-    headers.client_id = config.client_id;
-    return headers;
+    return ApiHeaders{std::string_view(bearer, scheme.size() + access.size()), access, config.client_id};
 }
 
 }  // namespace corvane_bo_core

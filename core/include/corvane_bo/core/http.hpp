@@ -15,12 +15,11 @@ namespace corvane_bo_core {
 
 enum class Method { GET, POST, PATCH };
 
-// The five headers of every API request, under their names. The token goes twice: as the bearer
-// credential and under its own name.
+// The five headers of every API request: these three, and Accept and Content-Type, both always
+// "application/json", which writing spells out with the names around them. The token goes twice: as
+// the bearer credential and under its own name.
 struct ApiHeaders {
-    std::string_view accept = "application/json";
     std::string_view authorization;
-    std::string_view content_type = "application/json";
     std::string_view access_token;
     std::string_view client_id;
 };
@@ -63,19 +62,6 @@ struct corvane_bo_json::Variants<corvane_bo_core::Method> {
 };
 
 template <>
-struct corvane_bo_json::Fields<corvane_bo_core::ApiHeaders> {
-    using ApiHeaders = corvane_bo_core::ApiHeaders;
-    static constexpr std::string_view name = "ApiHeaders";
-    static constexpr auto list = std::tuple{
-        field("Accept", &ApiHeaders::accept),
-        field("Authorization", &ApiHeaders::authorization),
-        field("Content-Type", &ApiHeaders::content_type),
-        field("access_token", &ApiHeaders::access_token),
-        field("client_id", &ApiHeaders::client_id),
-    };
-};
-
-template <>
 struct corvane_bo_json::Fields<corvane_bo_core::HttpRequest> {
     using HttpRequest = corvane_bo_core::HttpRequest;
     struct Body {
@@ -88,11 +74,20 @@ struct corvane_bo_json::Fields<corvane_bo_core::HttpRequest> {
                 write_string(body->text, out);
         }
     };
+    // An object of the five headers in byte order of their names.
+    struct Headers {
+        static void write(const corvane_bo_core::ApiHeaders& headers, Writer& out) {
+            write_string(headers.authorization, out, R"({"Accept":"application/json","Authorization":)");
+            write_string(headers.access_token, out, R"(,"Content-Type":"application/json","access_token":)");
+            write_string(headers.client_id, out, R"(,"client_id":)");
+            out.put('}');
+        }
+    };
     static constexpr std::string_view name = "HttpRequest";
     static constexpr auto list = std::tuple{
         field("method", &HttpRequest::method),
         field("url", &HttpRequest::url),
-        field("headers", &HttpRequest::headers),
+        field<Headers>("headers", &HttpRequest::headers),
         field<Body>("body", &HttpRequest::body),
     };
 };
