@@ -179,17 +179,10 @@ public:
         if (auto e = key(scratch, out); !e) return std::unexpected(std::move(e.error()));
         return true;
     }
-    // Whether the text at the reader starts with `pattern`: the bytes of `pattern.bytes` whose bit is
-    // set in `pattern.care`, compared 32 at a time. False near the end of the text, where the caller
-    // reads the general way.
-    struct Pattern {
-        alignas(16) char bytes[32];
-        std::uint32_t care;
-        std::uint32_t size;  // of the bytes cared for, which come first
-    };
-    bool at(const Pattern& pattern) const noexcept {
-        if (end_ - p_ < 32) return false;
-        return (scan::equal_bytes32(p_, pattern.bytes) & pattern.care) == pattern.care;
+    // The reader's place when at least `n` bytes follow it, for comparing them a word at a time;
+    // otherwise null.
+    const char* ahead(std::size_t n) const noexcept {
+        return static_cast<std::size_t>(end_ - p_) >= n ? p_ : nullptr;
     }
     void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).

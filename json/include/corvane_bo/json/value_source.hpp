@@ -34,6 +34,10 @@ struct ValueObject {
         member = &*at++;
         return true;
     }
+    template <class T, std::size_t I>
+    bool take_next_key() noexcept { return false; }
+    template <class T, std::size_t I>
+    bool take_key() noexcept { return false; }
     template <class T>
     bool take_predicted(std::size_t) noexcept { return false; }
     Decoded<void> key(std::string&, std::string_view& out) noexcept {
