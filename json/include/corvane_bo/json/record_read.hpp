@@ -17,6 +17,7 @@
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/fields.hpp"
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/read_failures.hpp"
 #include "corvane_bo/json/source.hpp"
 #include "corvane_bo/json/text_map.hpp"
@@ -215,7 +216,7 @@ Decoded<void> read_record(S& s, T& out) {
 }
 
 template <class S, class Text>
-Decoded<void> read_string(S& s, Text& out) {
+CORVANE_HOT_INLINE Decoded<void> read_string(S& s, Text& out) {
     using src = Source<S>;
     const auto at = src::peek(s);
     if (!src::is_string(at)) return src::wrong_type(s, at, "a string");
@@ -252,6 +253,10 @@ Decoded<void> read_enum(S& s, E& out) {
     using src = Source<S>;
     const auto at = src::peek(s);
     if (!src::is_string(at)) return src::not_a_name(s, at);
+    if (const int taken = src::template take_variant<E>(s); taken >= 0) {
+        out = static_cast<E>(taken);
+        return {};
+    }
     std::string scratch;
     std::string_view name;
     if (auto e = src::name(s, scratch, name); !e) return e;

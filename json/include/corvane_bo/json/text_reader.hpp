@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/text_store.hpp"
 #include "corvane_bo/json/value.hpp"
@@ -30,7 +31,7 @@ public:
     std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
 
     // Skips whitespace and returns the next byte without consuming it, or -1 at the end.
-    int skip_whitespace() noexcept {
+    CORVANE_HOT_INLINE int skip_whitespace() noexcept {
         // Every whitespace byte is at most a space, so the common cases cost a test or two: no
         // whitespace, or the one space of `, ` and `: ` between tokens.
         if (end_ - p_ >= 2) {
@@ -92,7 +93,7 @@ public:
     Decoded<void> literal(int c);
     // A null at the reader, consumed: true when the next value is null, false (nothing consumed) when
     // it is something else.
-    Decoded<bool> null() {
+    CORVANE_HOT_INLINE Decoded<bool> null() {
         if (skip_whitespace() != 'n') return false;
         if (auto e = literal('n'); !e) return std::unexpected(std::move(e.error()));
         return true;
@@ -127,7 +128,7 @@ public:
     }
     // The same string as a view: of the text itself when it holds no escape, otherwise of its
     // unescaped copy in the reader's store (which must then have been given).
-    Decoded<void> string_kept(std::string_view& out) {
+    CORVANE_HOT_INLINE Decoded<void> string_kept(std::string_view& out) {
         const char* resume = p_;
         if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             out = std::string_view(p_, length);
@@ -153,7 +154,7 @@ public:
     Decoded<bool> next_element(bool& first);
     // Walking an object: true when a key follows (the reader then stands on its opening quote), false
     // at the closing brace.
-    Decoded<bool> next_key_start(bool& first) {
+    CORVANE_HOT_INLINE Decoded<bool> next_key_start(bool& first) {
         int c = skip_whitespace();
         if (c == '}') return false;
         if (c == ',' && !first) {
@@ -187,7 +188,7 @@ public:
     void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
     Decoded<void> end_array();
-    Decoded<void> end_object() {
+    CORVANE_HOT_INLINE Decoded<void> end_object() {
         if (skip_whitespace() == '}') {
             eat();
             return {};
@@ -220,15 +221,29 @@ public:
     Decoded<std::string> found();
 
 private:
+    // One result, returned whole: the walk's failure (placed), else the closing one's.
     template <bool object, class Body>
     Decoded<void> in_container(Body& body) {
-        if (auto e = enter(); !e) return e;
+        if (remaining_depth_ == 0) [[unlikely]]
+            return peek_error(Syntax::recursion_limit);
+        --remaining_depth_;
         eat();
-        auto walked = body();
-        auto closed = object ? end_object() : end_array();
-        leave();
-        if (!walked) return std::unexpected(place(std::move(walked.error())));
-        return closed;
+        Decoded<void> result = body();
+        if (result) [[likely]] {
+            if constexpr (object) {
+                if (skip_whitespace() == '}')
+                    eat();
+                else
+                    result = object_not_closed();
+            } else {
+                result = end_array();
+            }
+        } else {
+            (void)(object ? end_object() : end_array());
+            result = std::unexpected(place(std::move(result.error())));
+        }
+        ++remaining_depth_;
+        return result;
     }
 
     enum class Step : std::uint8_t { closed, needs_room, failed };
@@ -239,7 +254,7 @@ private:
     // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
     // them), told by a few block tests; otherwise `no_short_string`, and the out-of-line scan with
     // its wider steps takes over.
-    std::size_t short_plain_string(const char*& resume) const noexcept {
+    CORVANE_HOT_INLINE std::size_t short_plain_string(const char*& resume) const noexcept {
         const char* p = p_;
         for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
             // Accented letters are plain too; longer characters go to the general scan, which checks them.

@@ -17,23 +17,22 @@ namespace corvane_bo_json {
 
 namespace detail {
 
-// `"key":` of field I, compared with the text a word at a time against constants: one load, xor
-// and or per eight bytes, the last word overlapping the one before it. Keys longer than the widest
-// such comparison are not taken this way.
-template <class T, std::size_t I>
-struct KeyText {
-    static constexpr std::string_view key = key_of<T, I>;
-    static constexpr std::size_t size = key.size() + 3;
+// A name known at compile time written as JSON, `"name"` or, for a key, `"name":`, compared with
+// the text a word at a time against constants: one load, xor and or per eight bytes, the last word
+// overlapping the one before it. Longer names than the widest such comparison are not taken this way.
+template <const std::string_view& name, bool colon>
+struct QuotedWords {
+    static constexpr std::size_t size = name.size() + 2 + (colon ? 1 : 0);
     static constexpr bool comparable = size <= 40;
     // The bytes read: the text must hold this many at the reader.
     static constexpr std::size_t read = size < 8 ? 8 : size;
     static constexpr std::size_t words = (read + 7) / 8;
 
     static constexpr std::uint64_t byte(std::size_t k) {
-        if (k == 0 || k == size - 2) return '"';
-        if (k == size - 1) return ':';
         if (k >= size) return 0;
-        return static_cast<unsigned char>(key[k - 1]);
+        if (k == 0 || k == name.size() + 1) return '"';
+        if (k == name.size() + 2) return ':';
+        return static_cast<unsigned char>(name[k - 1]);
     }
     static constexpr std::size_t offset(std::size_t j) { return j + 1 < words ? 8 * j : read - 8; }
     static constexpr std::uint64_t word(std::size_t j) {
@@ -48,7 +47,23 @@ struct KeyText {
             return (((scan::load_word(p + offset(J)) ^ word(J)) | ...) & care) == 0;
         }(std::make_index_sequence<words>{});
     }
+    // At the reader after `lead` bytes, which it then steps over with all but the last `left` of it.
+    static bool take(TextReader& r, std::size_t lead = 0, std::size_t left = 0) noexcept {
+        if constexpr (comparable) {
+            const char* p = r.ahead(read + lead);
+            if (p == nullptr || !at(p + lead)) return false;
+            r.skip(lead + size - left);
+            return true;
+        }
+        return false;
+    }
 };
+
+template <class T, std::size_t I>
+using KeyText = QuotedWords<key_of<T, I>, true>;
+
+template <class E, std::size_t I>
+inline constexpr std::string_view variant_of = Variants<E>::names[I];
 
 struct TextObject {
     using source_type = TextReader;
@@ -59,22 +74,10 @@ struct TextObject {
     // Objects are read with the keys expected in declaration order: when the text at the next key is
     // `"key":` of field I, the key, its quotes and its colon are taken without scanning and looking
     // it up. Any other key (reordered, unknown, escaped, spaced before its colon) is read the general
-    // way, so that the outcome is the same either way.
-    template <class T, std::size_t I>
-    bool at_key() const noexcept {
-        using K = KeyText<T, I>;
-        if constexpr (K::comparable) {
-            const char* p = r.ahead(K::read);
-            return p != nullptr && K::at(p);
-        }
-        return false;
-    }
-    // In declaration order: the key and its colon taken.
+    // way, so that the outcome is the same either way. Here the key at the reader and its colon.
     template <class T, std::size_t I>
     bool take_key() noexcept {
-        if (!at_key<T, I>()) return false;
-        r.skip(KeyText<T, I>::size);
-        return true;
+        return KeyText<T, I>::take(r);
     }
     // The same with the separator before it (`, ` or `,` after a member, nothing before the first),
     // when the text is just that; otherwise nothing is consumed, and `next` and `take_key` follow.
@@ -100,7 +103,7 @@ struct TextObject {
     template <class T>
     bool take_predicted(std::size_t index) noexcept {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return ((index == I && at_key<T, I>() && (r.skip(KeyText<T, I>::size - 1), true)) || ...);
+            return ((index == I && KeyText<T, I>::take(r, 0, 1)) || ...);
         }(std::make_index_sequence<field_count<T>>{});
     }
     // Valid until the next key is read (it may lie in `scratch`).
@@ -160,6 +163,17 @@ struct Source<TextReader> {
     static Decoded<void> string(TextReader& r, std::string_view& out) {
         r.eat();
         return r.string_kept(out);
+    }
+    // The index of the variant of E whose name, quoted, is at the reader (which then steps over it),
+    // or -1 with nothing consumed.
+    template <class E>
+    static int take_variant(TextReader& r) noexcept {
+        int found = -1;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (void)((detail::QuotedWords<detail::variant_of<E, I>, false>::take(r) && (found = static_cast<int>(I), true)) ||
+                   ...);
+        }(std::make_index_sequence<Variants<E>::names.size()>{});
+        return found;
     }
     static Decoded<void> name(TextReader& r, std::string& scratch, std::string_view& out) {
         r.eat();

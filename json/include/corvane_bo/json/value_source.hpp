@@ -90,6 +90,8 @@ struct Source<Value> {
         out = *v.get<std::string>();
         return {};
     }
+    template <class E>
+    static int take_variant(Value&) noexcept { return -1; }
     static Decoded<void> name(Value& v, std::string&, std::string_view& out) { return string(v, out); }
     static Decoded<void> boolean(Value&, const Value* v, bool& out) {
         out = *v->get<bool>();
