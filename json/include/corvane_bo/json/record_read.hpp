@@ -373,6 +373,17 @@ constexpr bool holds_views() {
     }
 }
 
+// The record is built where the caller receives it: one object returned on every path.
+template <class T>
+Decoded<T> read_whole(TextReader& reader) {
+    Decoded<T> out{std::in_place};
+    if (auto e = read(reader, *out); !e)
+        out = std::unexpected(std::move(e.error()));
+    else if (auto end = reader.end(); !end)
+        out = std::unexpected(std::move(end.error()));
+    return out;
+}
+
 }  // namespace detail
 
 // One whole text as a T: one value, whitespace around it, nothing after it. The T may view the text
@@ -380,10 +391,7 @@ constexpr bool holds_views() {
 template <class T>
 Decoded<T> from_text(std::string_view text, TextStore& store) {
     TextReader reader(text, &store);
-    T out{};
-    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
-    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
-    return out;
+    return detail::read_whole<T>(reader);
 }
 
 // The same for a T that owns all its texts.
@@ -391,10 +399,7 @@ template <class T>
 Decoded<T> from_text(std::string_view text) {
     static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
     TextReader reader(text);
-    T out{};
-    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
-    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
-    return out;
+    return detail::read_whole<T>(reader);
 }
 
 template <class T>
