@@ -66,11 +66,10 @@ public:
     // the general way, which also words any failure.
     bool plain_unsigned(std::uint64_t& value, std::uint64_t max) noexcept {
         const char* p = p_;
+        const char* const stop = end_ - p_ > 19 ? p_ + 19 : end_;
         std::uint64_t v = 0;
-        while (p < end_ && p - p_ < 19 && static_cast<unsigned>(*p - '0') < 10) {
-            v = v * 10 + static_cast<std::uint64_t>(*p - '0');
-            ++p;
-        }
+        for (unsigned digit; p < stop && (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p)
+            v = v * 10 + digit;
         const auto digits = p - p_;
         if (digits == 0 || digits > 18 || (digits > 1 && *p_ == '0') || v > max) return false;
         if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) return false;
