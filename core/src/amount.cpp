@@ -23,25 +23,28 @@ json::Decoded<void> fail_with(std::expected<Decimal, std::string> read, Decimal&
 // inside them, nineteen digits at most, so that the mantissa fits 64 bits and nothing is rounded.
 // Those are read here in one pass, to the same value `read_amount` gives; every other text goes there.
 std::optional<Decimal> plain_amount(std::string_view text) {
-    const bool negative = !text.empty() && text.front() == '-';
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    // Digits past the nineteenth may wrap the mantissa; such texts are refused below.
     std::uint64_t mantissa = 0;
-    std::uint32_t digits = 0;
-    std::uint32_t scale = 0;
-    bool point = false;
-    for (std::size_t i = negative ? 1 : 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
-            if (++digits > 19) return std::nullopt;
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-            if (point) ++scale;
-        } else if (c == '.' && !point && digits > 0) {
-            point = true;
-        } else {
-            return std::nullopt;
-        }
+    const auto digits_into = [&] {
+        const char* const from = p;
+        for (unsigned digit; p != end && (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p)
+            mantissa = mantissa * 10 + digit;
+        return static_cast<std::size_t>(p - from);
+    };
+    const std::size_t whole = digits_into();
+    if (whole == 0) return std::nullopt;
+    std::size_t scale = 0;
+    if (p != end) {
+        if (*p++ != '.') return std::nullopt;
+        scale = digits_into();
+        if (scale == 0 || p != end) return std::nullopt;
     }
-    if (digits == 0 || (point && scale == 0)) return std::nullopt;
-    return Decimal::from_parts(mantissa, scale, negative);
+    if (whole + scale > 19) return std::nullopt;
+    return Decimal::from_parts(mantissa, static_cast<std::uint32_t>(scale), negative);
 }
 
 json::Decoded<void> read_amount_into(std::string_view text, Decimal& out) {

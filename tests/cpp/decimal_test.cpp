@@ -6,7 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "corvane_bo/core/amount.hpp"
 #include "corvane_bo/core/decimal.hpp"
+#include "corvane_bo/json/value.hpp"
 
 namespace {
 
@@ -68,6 +70,24 @@ TEST(Decimal, MillionDigitTexts) {
     EXPECT_EQ(read_amount("1" + std::string(1'000'000, '_'))->to_string(), "1");
     EXPECT_EQ(read_amount("0." + std::string(1'000'000, '0') + "1")->to_string(), "0.0000000000000000000000000000");
     EXPECT_TRUE(read_amount("1e" + digits).error().ends_with("`: the exponent exceeds 28 in magnitude"));
+}
+
+// The codec reads the common texts in one pass of its own: to the same amount, sign and scale
+// included, as the full reader, and it leaves every other text to that reader.
+TEST(Decimal, TheCodecsQuickReadAgreesWithTheReader) {
+    constexpr std::string_view texts[] = {
+        "150.50", "0", "-0", "-0.00", "-3.5", "007.10", "5.", ".5", "-", "", "-.5", "1.2.3", "1..2", "1.-2",
+        "1_0", "1e3", "+1", "1234567890123456789", "123456789.0123456789", "12345678901234567890",
+        "18446744073709551616", "99999999999999999999.5",
+    };
+    for (const auto text : texts) {
+        const auto quick = corvane_bo_core::amount::from_value(corvane_bo_json::Value(std::string(text)));
+        const auto full = read_amount(text);
+        ASSERT_EQ(quick.has_value(), full.has_value()) << text;
+        if (!quick) continue;
+        EXPECT_EQ(quick->to_string(), full->to_string()) << text;
+        EXPECT_EQ(quick->is_negative(), full->is_negative()) << text;
+    }
 }
 
 TEST(Decimal, FromParts) {

@@ -142,6 +142,40 @@ TEST(Mapping, KeysInDeclarationOrderReadAsAnyOther) {
               written);
 }
 
+TEST(Mapping, KeysTakenAheadOfTheirTurnAndVariantsTakenWhole) {
+    // Fields left out, the separators of pretty text, names that only start like a variant's, and
+    // texts that end a few bytes after a key all read as a decoded value of the same text does; a
+    // key given again after keys taken ahead of their turn is still a duplicate.
+    const std::string_view same[] = {
+        R"({"name": "n", "port": 80, "offset": -5, "inner": {"ident": "i"}, "size": "large"})",
+        R"({"size": "large","name":"n" , "port":80,"flag" :null,"offset":-5,"inner":{"id":"i"}})",
+        R"({"size":"huge","name":"n","port":1,"offset":2,"inner":null,"count":3})",
+        R"({"size":"hug","name":"n","port":1,"offset":2,"inner":null})",
+        R"({"size":"hugey","name":"n","port":1,"offset":2,"inner":null})",
+        R"({"size":"\u0068uge","name":"n","port":1,"offset":2,"inner":null})",
+        R"({"size" :"small","name":"n","port":1,"offset":2,"inner":{"id":"i"}})",
+        R"({"name":"n","port":1,"offset":2,"inner":{"id":"i"},"count":3})",
+        R"({"name":"n","port":1,"offset":2,"inner":{"note":"x"}})",
+        R"({"name":"n","port":1,"offset":2,"inner":null,"flag":true,"size":"large"})",
+        R"({"name":"n","port":1,"offset":2,"inner":null,"po":1})",
+        R"({"name":"n","port":1,"offset":2,"inner":{"id":"i"}})",
+        "{\"name\":\"n\",\"port\":1,\"offset\":2,\"inner\":{\"id\":\"i\"}}\n",
+    };
+    for (const auto text : same) {
+        // Failures agree up to their place, which only text has.
+        const std::string expected = from_value(text);
+        EXPECT_EQ(from_text(text).substr(0, expected.size()), expected) << text;
+    }
+    EXPECT_EQ(from_text(R"({"name":"n","port":1,"offset":2,"inner":{"id":"i","note":"x","id":"j"}})"),
+              "duplicate field `id` at line 1 column 65");
+    EXPECT_EQ(from_text(R"({"name":"n","count":1,"port":1,"offset":2,"inner":null,"count":2})"),
+              "duplicate field `count` at line 1 column 62");
+    EXPECT_EQ(from_text(R"({"size":"hug","name":"n","port":1,"offset":2,"inner":null})"),
+              "unknown variant `hug`, expected one of `small`, `large`, `huge` at line 1 column 13");
+    EXPECT_EQ(from_text(R"({"size":"hugey","name":"n","port":1,"offset":2,"inner":null})"),
+              "unknown variant `hugey`, expected one of `small`, `large`, `huge` at line 1 column 15");
+}
+
 TEST(Mapping, ViewsOfTheTextAndOfItsStore) {
     // Plain strings are viewed in the text; escaped ones are unescaped into the store, a long one in
     // growing steps, and every view stays valid while later strings claim room after it.

@@ -97,4 +97,22 @@ TEST(WebhookAuthenticate, MatchesTheFirstHeaderByFoldedName) {
             << c.name << " expecting '" << c.expected << "'";
 }
 
+TEST(WebhookAuthenticate, ManyHeadersAsReadFromTheCall) {
+    // Past the headers held inline, those read later (and a copy of them all) are still searched, in
+    // the order of arrival.
+    std::string text = R"({"headers": {)";
+    for (int i = 0; i < 40; ++i) text += "\"h" + std::to_string(i) + "\": \"v" + std::to_string(i) + "\", ";
+    text += R"("X-Key": "early", "x-key": "s3cret"}, "body": "{}", "key": "X-Key", "value": "s3cret"})";
+    json::TextStore store;
+    const auto call = json::from_text<core::WebhookCall>(text, store);
+    ASSERT_TRUE(call);
+    ASSERT_EQ(call->headers.size(), 42u);
+    EXPECT_EQ(call->headers.begin()[39].second, "v39");
+    const json::TextPairs copied = call->headers;
+    EXPECT_EQ(copied, call->headers);
+    EXPECT_EQ(shown(core::webhook::authenticate(copied, "X-Key", "early")), "ok");
+    EXPECT_EQ(shown(core::webhook::authenticate(copied, "X-Key", "s3cret")).find("does not match") != std::string::npos,
+              true);
+}
+
 }  // namespace

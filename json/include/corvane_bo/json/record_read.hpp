@@ -17,6 +17,7 @@
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/fields.hpp"
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/read_failures.hpp"
 #include "corvane_bo/json/source.hpp"
 #include "corvane_bo/json/text_map.hpp"
@@ -79,33 +80,88 @@ inline constexpr auto field_readers = []<std::size_t... I>(std::index_sequence<I
     return std::array<Decoded<void> (*)(Source&, T&), sizeof...(I)>{&read_field_at<T, I, Source>...};
 }(std::make_index_sequence<field_count<T>>{});
 
-// After the closing brace: the first field in declaration order that is neither seen nor allowed to
-// be missing. A plain optional may be missing; one read by a codec must be marked defaulted.
+// The fields that an object must give: neither defaulted nor a plain optional (one read by a codec
+// must be marked defaulted to be missable).
 template <class T>
-Decoded<void> first_missing(std::uint64_t seen) {
-    Decoded<void> missing;
+inline constexpr std::uint64_t must_give = [] {
+    std::uint64_t mask = 0;
     for_each_field<T>([&](auto i, const auto& f) {
         using F = std::remove_cvref_t<decltype(f)>;
         constexpr bool may_be_missing =
             is_optional<typename F::member_type>::value && std::is_same_v<typename F::codec, OwnCodec>;
-        if (missing && !(seen & (std::uint64_t{1} << i.value)) && f.presence == Presence::required &&
-            !may_be_missing)
+        if (f.presence == Presence::required && !may_be_missing) mask |= std::uint64_t{1} << i.value;
+    });
+    return mask;
+}();
+
+// After the closing brace: the first field in declaration order that must be given and was not seen.
+template <class T>
+Decoded<void> first_missing(std::uint64_t seen) {
+    if ((seen & must_give<T>) == must_give<T>) return {};
+    Decoded<void> missing;
+    for_each_field<T>([&](auto i, const auto& f) {
+        if (missing && !(seen & (std::uint64_t{1} << i.value)) && (must_give<T> >> i.value & 1))
             missing = fail("missing field `" + std::string(f.key) + "`");
     });
     return missing;
 }
 
+// Where the walk of an object's keys in declaration order stopped.
+enum class Walk : std::uint8_t { on, closed, failed };
+
+// Step I of that walk: the key at hand (the next one is taken when none is) read into field I when
+// it is that field's, and otherwise left for the fields after it. As each field is met at most once
+// and in order, none can be a duplicate.
+template <class T, std::size_t I, class Object>
+Walk take_in_order(Object& object, T& out, bool& pending, std::uint64_t& seen, Decoded<void>& failure) {
+    if (pending || !object.template take_next_key<T, I>()) {
+        if (!pending) {
+            auto more = object.next();
+            if (!more) {
+                failure = std::unexpected(std::move(more.error()));
+                return Walk::failed;
+            }
+            if (!*more) return Walk::closed;
+            pending = true;
+        }
+        if (!object.template take_key<T, I>()) return Walk::on;
+        pending = false;
+    }
+    seen |= std::uint64_t{1} << I;
+    if (auto e = read_field(object.value(), out, std::get<I>(Fields<T>::list)); !e) {
+        failure = std::move(e);
+        return Walk::failed;
+    }
+    return Walk::on;
+}
+
 template <class T, class Object>
 Decoded<void> read_object_fields(Object& object, T& out) {
+    static_assert(field_count<T> <= 64, "a record has at most 64 fields");
     using S = typename Object::source_type;
     std::uint64_t seen = 0;
+    // Nearly every object gives its keys in declaration order, some left out: those are read with
+    // each field's reader inlined.
+    bool pending = false;
+    Decoded<void> failure;
+    Walk walk = Walk::on;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (void)((((walk = take_in_order<T, I>(object, out, pending, seen, failure)) == Walk::on)) && ...);
+    }(std::make_index_sequence<field_count<T>>{});
+    if (walk == Walk::failed) return failure;
+    if (walk == Walk::closed) return first_missing<T>(seen);
+    // Any other key (unknown, out of order, given twice, or the key at hand after the last field) is
+    // looked up, its field reached through the table of readers.
     std::string scratch;
     std::string_view key;
-    std::size_t predicted = 0;
+    std::size_t predicted = field_count<T>;
     for (;;) {
-        auto more = object.next();
-        if (!more) return std::unexpected(std::move(more.error()));
-        if (!*more) break;
+        if (!pending) {
+            auto more = object.next();
+            if (!more) return std::unexpected(std::move(more.error()));
+            if (!*more) break;
+        }
+        pending = false;
         std::size_t index = predicted;
         const bool as_predicted = object.template take_predicted<T>(index);
         if (!as_predicted) {
@@ -160,7 +216,7 @@ Decoded<void> read_record(S& s, T& out) {
 }
 
 template <class S, class Text>
-Decoded<void> read_string(S& s, Text& out) {
+CORVANE_HOT_INLINE Decoded<void> read_string(S& s, Text& out) {
     using src = Source<S>;
     const auto at = src::peek(s);
     if (!src::is_string(at)) return src::wrong_type(s, at, "a string");
@@ -197,6 +253,10 @@ Decoded<void> read_enum(S& s, E& out) {
     using src = Source<S>;
     const auto at = src::peek(s);
     if (!src::is_string(at)) return src::not_a_name(s, at);
+    if (const int taken = src::template take_variant<E>(s); taken >= 0) {
+        out = static_cast<E>(taken);
+        return {};
+    }
     std::string scratch;
     std::string_view name;
     if (auto e = src::name(s, scratch, name); !e) return e;
@@ -313,6 +373,17 @@ constexpr bool holds_views() {
     }
 }
 
+// The record is built where the caller receives it: one object returned on every path.
+template <class T>
+Decoded<T> read_whole(TextReader& reader) {
+    Decoded<T> out{std::in_place};
+    if (auto e = read(reader, *out); !e)
+        out = std::unexpected(std::move(e.error()));
+    else if (auto end = reader.end(); !end)
+        out = std::unexpected(std::move(end.error()));
+    return out;
+}
+
 }  // namespace detail
 
 // One whole text as a T: one value, whitespace around it, nothing after it. The T may view the text
@@ -320,10 +391,7 @@ constexpr bool holds_views() {
 template <class T>
 Decoded<T> from_text(std::string_view text, TextStore& store) {
     TextReader reader(text, &store);
-    T out{};
-    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
-    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
-    return out;
+    return detail::read_whole<T>(reader);
 }
 
 // The same for a T that owns all its texts.
@@ -331,10 +399,7 @@ template <class T>
 Decoded<T> from_text(std::string_view text) {
     static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
     TextReader reader(text);
-    T out{};
-    if (auto e = read(reader, out); !e) return std::unexpected(std::move(e.error()));
-    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
-    return out;
+    return detail::read_whole<T>(reader);
 }
 
 template <class T>

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
@@ -104,26 +105,47 @@ using TextViewMap = BasicTextMap<std::string_view>;
 
 // The members of an object of texts as they were read: views, in the order of the text, a key given
 // twice appearing twice. For headers that are searched once, where sorting them would cost more.
+// A request's usual handful is held inline, so that reading them claims no memory.
 class TextPairs {
 public:
     using value_type = std::pair<std::string_view, std::string_view>;
     using mapped_type = std::string_view;
-    using const_iterator = std::vector<value_type>::const_iterator;
+    using const_iterator = const value_type*;
+
+    static constexpr std::size_t inline_count = 16;
 
     TextPairs() = default;
-    TextPairs(std::initializer_list<value_type> entries) : entries_(entries) {}
+    TextPairs(std::initializer_list<value_type> entries) {
+        reserve(entries.size());
+        for (const auto& [key, value] : entries) push_back(key, value);
+    }
 
-    const_iterator begin() const noexcept { return entries_.begin(); }
-    const_iterator end() const noexcept { return entries_.end(); }
-    std::size_t size() const noexcept { return entries_.size(); }
-    bool empty() const noexcept { return entries_.empty(); }
-    void reserve(std::size_t n) { entries_.reserve(n); }
-    void push_back(std::string_view key, std::string_view value) { entries_.emplace_back(key, value); }
+    // Past the inline room every entry is in `spilled_`.
+    const_iterator begin() const noexcept { return size_ <= inline_count ? held_.data() : spilled_.data(); }
+    const_iterator end() const noexcept { return begin() + size_; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    void reserve(std::size_t n) {
+        if (n > inline_count) spilled_.reserve(n);
+    }
+    void push_back(std::string_view key, std::string_view value) {
+        if (size_ < inline_count) {
+            held_[size_++] = {key, value};
+            return;
+        }
+        if (size_ == inline_count) spilled_.assign(held_.begin(), held_.end());
+        spilled_.emplace_back(key, value);
+        ++size_;
+    }
 
-    friend bool operator==(const TextPairs&, const TextPairs&) = default;
+    friend bool operator==(const TextPairs& a, const TextPairs& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
 
 private:
-    std::vector<value_type> entries_;
+    std::array<value_type, inline_count> held_{};
+    std::size_t size_ = 0;
+    std::vector<value_type> spilled_;
 };
 
 }  // namespace corvane_bo_json

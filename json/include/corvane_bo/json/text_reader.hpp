@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/text_store.hpp"
 #include "corvane_bo/json/value.hpp"
@@ -30,7 +31,7 @@ public:
     std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
 
     // Skips whitespace and returns the next byte without consuming it, or -1 at the end.
-    int skip_whitespace() noexcept {
+    CORVANE_HOT_INLINE int skip_whitespace() noexcept {
         // Every whitespace byte is at most a space, so the common cases cost a test or two: no
         // whitespace, or the one space of `, ` and `: ` between tokens.
         if (end_ - p_ >= 2) {
@@ -65,11 +66,10 @@ public:
     // the general way, which also words any failure.
     bool plain_unsigned(std::uint64_t& value, std::uint64_t max) noexcept {
         const char* p = p_;
+        const char* const stop = end_ - p_ > 19 ? p_ + 19 : end_;
         std::uint64_t v = 0;
-        while (p < end_ && p - p_ < 19 && static_cast<unsigned>(*p - '0') < 10) {
-            v = v * 10 + static_cast<std::uint64_t>(*p - '0');
-            ++p;
-        }
+        for (unsigned digit; p < stop && (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p)
+            v = v * 10 + digit;
         const auto digits = p - p_;
         if (digits == 0 || digits > 18 || (digits > 1 && *p_ == '0') || v > max) return false;
         if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) return false;
@@ -92,7 +92,7 @@ public:
     Decoded<void> literal(int c);
     // A null at the reader, consumed: true when the next value is null, false (nothing consumed) when
     // it is something else.
-    Decoded<bool> null() {
+    CORVANE_HOT_INLINE Decoded<bool> null() {
         if (skip_whitespace() != 'n') return false;
         if (auto e = literal('n'); !e) return std::unexpected(std::move(e.error()));
         return true;
@@ -127,7 +127,7 @@ public:
     }
     // The same string as a view: of the text itself when it holds no escape, otherwise of its
     // unescaped copy in the reader's store (which must then have been given).
-    Decoded<void> string_kept(std::string_view& out) {
+    CORVANE_HOT_INLINE Decoded<void> string_kept(std::string_view& out) {
         const char* resume = p_;
         if (const std::size_t length = short_plain_string(resume); length != no_short_string) {
             out = std::string_view(p_, length);
@@ -153,7 +153,7 @@ public:
     Decoded<bool> next_element(bool& first);
     // Walking an object: true when a key follows (the reader then stands on its opening quote), false
     // at the closing brace.
-    Decoded<bool> next_key_start(bool& first) {
+    CORVANE_HOT_INLINE Decoded<bool> next_key_start(bool& first) {
         int c = skip_whitespace();
         if (c == '}') return false;
         if (c == ',' && !first) {
@@ -179,22 +179,15 @@ public:
         if (auto e = key(scratch, out); !e) return std::unexpected(std::move(e.error()));
         return true;
     }
-    // Whether the text at the reader starts with `pattern`: the bytes of `pattern.bytes` whose bit is
-    // set in `pattern.care`, compared 32 at a time. False near the end of the text, where the caller
-    // reads the general way.
-    struct Pattern {
-        alignas(16) char bytes[32];
-        std::uint32_t care;
-        std::uint32_t size;  // of the bytes cared for, which come first
-    };
-    bool at(const Pattern& pattern) const noexcept {
-        if (end_ - p_ < 32) return false;
-        return (scan::equal_bytes32(p_, pattern.bytes) & pattern.care) == pattern.care;
+    // The reader's place when at least `n` bytes follow it, for comparing them a word at a time;
+    // otherwise null.
+    const char* ahead(std::size_t n) const noexcept {
+        return static_cast<std::size_t>(end_ - p_) >= n ? p_ : nullptr;
     }
     void skip(std::size_t n) noexcept { p_ += n; }
     // Closing an array or object, also run after a failure inside it (it may consume the close).
     Decoded<void> end_array();
-    Decoded<void> end_object() {
+    CORVANE_HOT_INLINE Decoded<void> end_object() {
         if (skip_whitespace() == '}') {
             eat();
             return {};
@@ -227,15 +220,29 @@ public:
     Decoded<std::string> found();
 
 private:
+    // One result, returned whole: the walk's failure (placed), else the closing one's.
     template <bool object, class Body>
     Decoded<void> in_container(Body& body) {
-        if (auto e = enter(); !e) return e;
+        if (remaining_depth_ == 0) [[unlikely]]
+            return peek_error(Syntax::recursion_limit);
+        --remaining_depth_;
         eat();
-        auto walked = body();
-        auto closed = object ? end_object() : end_array();
-        leave();
-        if (!walked) return std::unexpected(place(std::move(walked.error())));
-        return closed;
+        Decoded<void> result = body();
+        if (result) [[likely]] {
+            if constexpr (object) {
+                if (skip_whitespace() == '}')
+                    eat();
+                else
+                    result = object_not_closed();
+            } else {
+                result = end_array();
+            }
+        } else {
+            (void)(object ? end_object() : end_array());
+            result = std::unexpected(place(std::move(result.error())));
+        }
+        ++remaining_depth_;
+        return result;
     }
 
     enum class Step : std::uint8_t { closed, needs_room, failed };
@@ -246,7 +253,7 @@ private:
     // The length of a plain string whose closing quote is among the next 64 bytes (nearly all of
     // them), told by a few block tests; otherwise `no_short_string`, and the out-of-line scan with
     // its wider steps takes over.
-    std::size_t short_plain_string(const char*& resume) const noexcept {
+    CORVANE_HOT_INLINE std::size_t short_plain_string(const char*& resume) const noexcept {
         const char* p = p_;
         for (int block = 0; block < 4 && end_ - p >= 16; ++block, p += 16) {
             // Accented letters are plain too; longer characters go to the general scan, which checks them.

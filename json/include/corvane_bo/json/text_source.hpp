@@ -1,13 +1,14 @@
 // JSON text as a source of the record mapping: every failure is placed in the text.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "corvane_bo/json/fields.hpp"
+#include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/source.hpp"
 #include "corvane_bo/json/text_reader.hpp"
 #include "corvane_bo/json/value.hpp"
@@ -16,23 +17,53 @@ namespace corvane_bo_json {
 
 namespace detail {
 
-// `"key":` of each field whose key is that short, as the reader compares it with the text.
-template <class T>
-inline constexpr auto key_patterns = [] {
-    std::array<TextReader::Pattern, field_count<T>> patterns{};
-    for_each_field<T>([&](auto i, const auto& f) {
-        auto& pattern = patterns[i.value];
-        const std::size_t size = f.key.size() + 3;
-        if (size > sizeof pattern.bytes) return;  // care stays 0: never predicted
-        pattern.bytes[0] = '"';
-        for (std::size_t k = 0; k < f.key.size(); ++k) pattern.bytes[1 + k] = f.key[k];
-        pattern.bytes[size - 2] = '"';
-        pattern.bytes[size - 1] = ':';
-        pattern.care = size == 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
-        pattern.size = static_cast<std::uint32_t>(size);
-    });
-    return patterns;
-}();
+// A name known at compile time written as JSON, `"name"` or, for a key, `"name":`, compared with
+// the text a word at a time against constants: one load, xor and or per eight bytes, the last word
+// overlapping the one before it. Longer names than the widest such comparison are not taken this way.
+template <const std::string_view& name, bool colon>
+struct QuotedWords {
+    static constexpr std::size_t size = name.size() + 2 + (colon ? 1 : 0);
+    static constexpr bool comparable = size <= 40;
+    // The bytes read: the text must hold this many at the reader.
+    static constexpr std::size_t read = size < 8 ? 8 : size;
+    static constexpr std::size_t words = (read + 7) / 8;
+
+    static constexpr std::uint64_t byte(std::size_t k) {
+        if (k >= size) return 0;
+        if (k == 0 || k == name.size() + 1) return '"';
+        if (k == name.size() + 2) return ':';
+        return static_cast<unsigned char>(name[k - 1]);
+    }
+    static constexpr std::size_t offset(std::size_t j) { return j + 1 < words ? 8 * j : read - 8; }
+    static constexpr std::uint64_t word(std::size_t j) {
+        std::uint64_t w = 0;
+        for (std::size_t b = 0; b < 8; ++b) w |= byte(offset(j) + b) << (8 * b);
+        return w;
+    }
+    static constexpr std::uint64_t care = size < 8 ? (std::uint64_t{1} << (8 * size)) - 1 : ~std::uint64_t{0};
+
+    static bool at(const char* p) noexcept {
+        return [p]<std::size_t... J>(std::index_sequence<J...>) {
+            return (((scan::load_word(p + offset(J)) ^ word(J)) | ...) & care) == 0;
+        }(std::make_index_sequence<words>{});
+    }
+    // At the reader after `lead` bytes, which it then steps over with all but the last `left` of it.
+    static bool take(TextReader& r, std::size_t lead = 0, std::size_t left = 0) noexcept {
+        if constexpr (comparable) {
+            const char* p = r.ahead(read + lead);
+            if (p == nullptr || !at(p + lead)) return false;
+            r.skip(lead + size - left);
+            return true;
+        }
+        return false;
+    }
+};
+
+template <class T, std::size_t I>
+using KeyText = QuotedWords<key_of<T, I>, true>;
+
+template <class E, std::size_t I>
+inline constexpr std::string_view variant_of = Variants<E>::names[I];
 
 struct TextObject {
     using source_type = TextReader;
@@ -41,15 +72,39 @@ struct TextObject {
 
     Decoded<bool> next() { return r.next_key_start(first); }
     // Objects are read with the keys expected in declaration order: when the text at the next key is
-    // `"key":` of field `index`, the key and its quotes are taken without scanning and looking it up.
-    // Any other key (reordered, unknown, escaped, spaced before its colon) is read the general way,
-    // so that the outcome is the same either way.
+    // `"key":` of field I, the key, its quotes and its colon are taken without scanning and looking
+    // it up. Any other key (reordered, unknown, escaped, spaced before its colon) is read the general
+    // way, so that the outcome is the same either way. Here the key at the reader and its colon.
+    template <class T, std::size_t I>
+    bool take_key() noexcept {
+        return KeyText<T, I>::take(r);
+    }
+    // The same with the separator before it (`, ` or `,` after a member, nothing before the first),
+    // when the text is just that; otherwise nothing is consumed, and `next` and `take_key` follow.
+    template <class T, std::size_t I>
+    bool take_next_key() noexcept {
+        using K = KeyText<T, I>;
+        if constexpr (K::comparable) {
+            const char* p = r.ahead(K::read + 2);
+            if (p == nullptr) return false;
+            std::size_t lead = 0;
+            if (!first) {
+                if (p[0] != ',') return false;
+                lead = p[1] == ' ' ? 2 : 1;
+            }
+            if (!K::at(p + lead)) return false;
+            first = false;
+            r.skip(lead + K::size);
+            return true;
+        }
+        return false;
+    }
+    // Out of it, the key that follows the last one read: the colon is left for after the duplicate test.
     template <class T>
     bool take_predicted(std::size_t index) noexcept {
-        if (index >= field_count<T> || key_patterns<T>[index].care == 0 || !r.at(key_patterns<T>[index]))
-            return false;
-        r.skip(key_patterns<T>[index].size - 1);
-        return true;
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return ((index == I && KeyText<T, I>::take(r, 0, 1)) || ...);
+        }(std::make_index_sequence<field_count<T>>{});
     }
     // Valid until the next key is read (it may lie in `scratch`).
     Decoded<void> key(std::string& scratch, std::string_view& out) { return r.key(scratch, out); }
@@ -108,6 +163,17 @@ struct Source<TextReader> {
     static Decoded<void> string(TextReader& r, std::string_view& out) {
         r.eat();
         return r.string_kept(out);
+    }
+    // The index of the variant of E whose name, quoted, is at the reader (which then steps over it),
+    // or -1 with nothing consumed.
+    template <class E>
+    static int take_variant(TextReader& r) noexcept {
+        int found = -1;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (void)((detail::QuotedWords<detail::variant_of<E, I>, false>::take(r) && (found = static_cast<int>(I), true)) ||
+                   ...);
+        }(std::make_index_sequence<Variants<E>::names.size()>{});
+        return found;
     }
     static Decoded<void> name(TextReader& r, std::string& scratch, std::string_view& out) {
         r.eat();

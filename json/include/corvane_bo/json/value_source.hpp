@@ -34,6 +34,10 @@ struct ValueObject {
         member = &*at++;
         return true;
     }
+    template <class T, std::size_t I>
+    bool take_next_key() noexcept { return false; }
+    template <class T, std::size_t I>
+    bool take_key() noexcept { return false; }
     template <class T>
     bool take_predicted(std::size_t) noexcept { return false; }
     Decoded<void> key(std::string&, std::string_view& out) noexcept {
@@ -86,6 +90,8 @@ struct Source<Value> {
         out = *v.get<std::string>();
         return {};
     }
+    template <class E>
+    static int take_variant(Value&) noexcept { return -1; }
     static Decoded<void> name(Value& v, std::string&, std::string_view& out) { return string(v, out); }
     static Decoded<void> boolean(Value&, const Value* v, bool& out) {
         out = *v->get<bool>();
