@@ -86,8 +86,12 @@ std::string to_text(const Value& value);
 // The rest of a string from its first byte to escape, and its closing quote.
 void write_escaped(const char* from, const char* end, Writer& out);
 
+// A string that is long or needs escapes, from the byte after its opening quote at `w`, which has
+// room for the text and its closing quote.
+void write_string_body(std::string_view text, char* w, Writer& out);
+
 // A string preceded by `prefix` (a key and its colon), in one claim of room: short plain strings
-// (most of them) are copied in a few word moves, others after one scan for bytes to escape.
+// (most of them) are copied in a few block moves, others after one scan for bytes to escape.
 inline void write_string(std::string_view text, Writer& out, std::string_view prefix = "") {
     const std::size_t n = text.size();
     char* w = out.room(prefix.size() + n + 2);
@@ -97,22 +101,12 @@ inline void write_string(std::string_view text, Writer& out, std::string_view pr
         std::memcpy(w, prefix.data(), prefix.size());
     w += prefix.size();
     *w++ = '"';
-    if (n < 16 && !scan::short_needs_escape(text.data(), n)) {
-        scan::copy_short(w, text.data(), n);
+    if (n < 64 && scan::copy_short_unescaped(text.data(), n, w)) {
         w[n] = '"';
         out.advance(w + n + 1);
         return;
     }
-    // Copied while it is checked, in one pass over a long text (a QR image).
-    const char* const end = text.data() + n;
-    const scan::Copied plain = scan::copy_to_escape(text.data(), end, w);
-    if (plain.p == end) {
-        *plain.w = '"';
-        out.advance(plain.w + 1);
-        return;
-    }
-    out.advance(plain.w);
-    write_escaped(plain.p, end, out);
+    write_string_body(text, w, out);
 }
 
 inline void write_string(std::string_view text, std::string& out) {
