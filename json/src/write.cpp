@@ -117,7 +117,7 @@ void write(const Value& value, Writer& out) {
                 out.put('{');
                 bool first = true;
                 for (const auto& member : v) {
-                    write_string(member.key, out, first ? "" : ",");
+                    write_string(member.key, out, first ? std::string_view() : std::string_view(","));
                     first = false;
                     out.put(':');
                     write(member.value, out);

@@ -109,6 +109,30 @@ inline void write_string(std::string_view text, Writer& out, std::string_view pr
     write_string_body(text, w, out);
 }
 
+// A member of an object of texts, `lead` (its opening brace or the comma before it) first, in one
+// claim of room when both texts are short and plain (a header).
+inline void write_text_member(char lead, std::string_view key, std::string_view text, Writer& out) {
+    const std::size_t k = key.size();
+    const std::size_t n = text.size();
+    char* w = out.room(k + n + 6);
+    *w++ = lead;
+    *w++ = '"';
+    if (k >= 64 || !scan::copy_short_unescaped(key.data(), k, w)) {
+        write_string_body(key, w, out);
+        write_string(text, out, ":");
+        return;
+    }
+    w += k;
+    std::memcpy(w, "\":\"", 3);
+    w += 3;
+    if (n < 64 && scan::copy_short_unescaped(text.data(), n, w)) {
+        w[n] = '"';
+        out.advance(w + n + 1);
+        return;
+    }
+    write_string_body(text, w, out);
+}
+
 inline void write_string(std::string_view text, std::string& out) {
     Writer::append_to(out, text.size() + 2, [text](Writer& writer) { write_string(text, writer); });
 }
