@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 
 #include "kernels/targets.hpp"
 #include "kernels/common.hpp"
@@ -83,7 +84,7 @@ namespace k = kernels;
         name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>, &k::ns::equal_bytes<32>,              \
             &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping_quotes, &k::ns::whole::copy_escaping_quotes, \
             &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,                \
-            &k::ns::to_non_ascii                                                                                  \
+            &k::ns::whole::copy_short_unescaped, &k::ns::to_non_ascii                                             \
     }
 
 #if CORVANE_KERNELS_X86
@@ -100,6 +101,7 @@ constexpr Kernels x86_kernels(std::string_view name) {
             &k::x86::to_escape<best>,
             &k::x86::copy_unescaped<best>,
             &k::x86::copy_to_escape<best>,
+            &k::sse2::whole::copy_short_unescaped,
             &k::sse2::to_non_ascii};
 }
 #endif
@@ -121,6 +123,7 @@ namespace active {
 using k::sse2::equal_bytes;
 using k::sse2::string_stops;
 using k::sse2::to_non_ascii;
+using k::sse2::whole::copy_short_unescaped;
 constexpr auto to_string_special = &k::x86::to_string_special<true>;
 constexpr auto to_escape = &k::x86::to_escape<true>;
 constexpr auto to_text_special = &k::x86::to_text_special<true>;
@@ -162,6 +165,7 @@ Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noex
     return active::copy_unescaped(p, end, w, w_end);
 }
 Copied copy_to_escape(const char* p, const char* end, char* w) noexcept { return active::copy_to_escape(p, end, w); }
+bool copy_short_unescaped(const char* p, std::size_t n, char* w) noexcept { return active::copy_short_unescaped(p, n, w); }
 const char* to_non_ascii(const char* p, const char* end) noexcept { return active::to_non_ascii(p, end); }
 
 std::span<const Kernels> implementations() noexcept {

@@ -50,39 +50,46 @@ void Writer::spill(std::size_t n) {
     end_ = overflow_.data() + overflow_.size();
 }
 
-// Quotes and backslashes are escaped on the way through blocks of eight, other escapes written in
-// place, in room claimed for the rest of the text with some escapes (and again when it runs out).
+// Quotes and backslashes are escaped on the way through by the kernel, control characters here, in
+// room claimed for the rest of the text with some escapes (and again when it runs out).
 void write_escaped(const char* p, const char* const end, Writer& out) {
-    // A short form adds one byte, a \u00XX form five.
+    // The longest escape, \u00XX.
     constexpr std::size_t step = 6;
     for (;;) {
         const auto length = static_cast<std::size_t>(end - p);
-        char* w = out.room(length + length / 4 + 2 * step + 16);
+        char* w = out.room(length + length / 4 + scan::escape_room + step);
         char* const w_end = out.limit();
-        while (static_cast<std::size_t>(w_end - w) > step) {
+        for (;;) {
+            const scan::Copied copied = scan::copy_escaping_quotes(p, end, w, w_end);
+            p = copied.p;
+            w = copied.w;
+            // The kernel leaves room for the closing quote, as does an escape written below.
             if (p == end) {
                 *w++ = '"';
                 out.advance(w);
                 return;
             }
-            const scan::Copied copied = scan::copy_escaping_quotes(p, end, w, w_end);
-            if (copied.p != p) {
-                p = copied.p;
-                w = copied.w;
-                continue;
-            }
-            // A control character, or the last bytes of the text or of the room: one at a time.
             const auto c = static_cast<unsigned char>(*p);
-            if (c < escapes.size() && escapes[c].size != 0) {
-                std::memcpy(w, escapes[c].text, step);
-                w += escapes[c].size;
-            } else {
-                *w++ = static_cast<char>(c);
-            }
+            if (c >= 0x20 || static_cast<std::size_t>(w_end - w) <= step) break;  // the room ran out
+            std::memcpy(w, escapes[c].text, step);
+            w += escapes[c].size;
             ++p;
         }
         out.advance(w);
     }
+}
+
+void write_string_body(std::string_view text, char* w, Writer& out) {
+    // Copied while it is checked, in one pass over a long text (a QR image).
+    const char* const end = text.data() + text.size();
+    const scan::Copied plain = scan::copy_to_escape(text.data(), end, w);
+    if (plain.p == end) {
+        *plain.w = '"';
+        out.advance(plain.w + 1);
+        return;
+    }
+    out.advance(plain.w);
+    write_escaped(plain.p, end, out);
 }
 
 void write(const Value& value, Writer& out) {
@@ -110,7 +117,7 @@ void write(const Value& value, Writer& out) {
                 out.put('{');
                 bool first = true;
                 for (const auto& member : v) {
-                    write_string(member.key, out, first ? "" : ",");
+                    write_string(member.key, out, first ? std::string_view() : std::string_view(","));
                     first = false;
                     out.put(':');
                     write(member.value, out);

@@ -144,6 +144,15 @@ protected:
             ASSERT_LE(read, first(text, stop));
             ASSERT_EQ(written, text.substr(0, read));
         }
+        if (text.size() < 64) {
+            std::vector<char> exact(text.size() + 64, guard);
+            const bool plain = k.copy_short_unescaped(in.begin(), text.size(), exact.data());
+            ASSERT_EQ(plain, first(text, writer_stop) == text.size());
+            ASSERT_EQ(std::string_view(exact.data(), text.size()), text);
+            ASSERT_TRUE(std::all_of(exact.begin() + static_cast<std::ptrdiff_t>(text.size()), exact.end(),
+                                    [](char b) { return b == guard; }))
+                << "written past the text's size";
+        }
         {
             // The whole run, with room for the whole text and not a byte more.
             std::vector<char> whole(text.size() + 64, guard);
@@ -164,8 +173,13 @@ protected:
         }
         {
             const auto [read, written] = copy(k.copy_escaping_quotes);
-            ASSERT_LE(read, first(text, [](unsigned char c) { return c < 0x20; }));
+            const std::size_t control = first(text, [](unsigned char c) { return c < 0x20; });
+            ASSERT_LE(read, control);
             ASSERT_EQ(written, escaped(text.substr(0, read)));
+            // It stops short of the first control only when the room runs out.
+            if (read < control) {
+                ASSERT_LT(room - written.size(), scan::escape_room) << "stopped after " << read << " bytes";
+            }
         }
     }
 };
@@ -189,7 +203,8 @@ TEST_P(Kernels, AgreeWithTheModelOnEveryLengthAndAlignment) {
             for (char& c : text) c = static_cast<char>(random());
             check(text, offset, length + 32);
             check(adversarial(random, length), offset, length + 32);
-            // Room to spare, or barely any.
+            // Room to spare (enough for any escaping but of controls), or barely any.
+            check(adversarial(random, length), offset, 2 * length + scan::escape_room);
             check(adversarial(random, length), offset, random() % (length + 1));
             if (HasFatalFailure()) return;
         }
@@ -198,17 +213,18 @@ TEST_P(Kernels, AgreeWithTheModelOnEveryLengthAndAlignment) {
 
 TEST_P(Kernels, AgreeWithTheModelOnEveryByteAtEveryPosition) {
     for (const std::size_t length : {15, 16, 33, 65, 300}) {
+        const std::size_t room = 2 * length + scan::escape_room;
         for (std::size_t position = 0; position < length; ++position) {
             for (int value = 0; value < 256; ++value) {
                 std::string text(length, 'a');
                 text[position] = static_cast<char>(value);
-                check(text, position % 32, length + 32);
+                check(text, position % 32, room);
                 // The same byte after a backslash, and as the continuation of an accented letter.
                 if (position > 0) {
                     text[position - 1] = '\\';
-                    check(text, 0, length + 32);
+                    check(text, 0, room);
                     text[position - 1] = '\xC3';
-                    check(text, 0, length + 32);
+                    check(text, 0, room);
                 }
                 if (HasFatalFailure()) return;
             }

@@ -1,7 +1,11 @@
-// What every set of kernels shares: which bytes stop a scan, and the writer's shuffle table.
+// What every set of kernels shares: which bytes stop a scan, and the unescaping's shuffle tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "corvane_bo/json/scan.hpp"
 
 namespace corvane_bo_json::scan::kernels {
 
@@ -22,25 +26,33 @@ constexpr const char* find_bytewise(const char* p, const char* end) noexcept {
     return p;
 }
 
-// For each set of bytes among eight that take a backslash before them (bit i: byte i), the shuffle
-// indices that spread the eight out with lane 8 (a backslash) before each of those; the lanes after
-// them are cleared.
-struct SpreadIndices {
-    alignas(16) unsigned char lanes[256][16];
-};
-
-inline constexpr SpreadIndices spread_indices = [] {
-    SpreadIndices table{};
-    for (unsigned escaped = 0; escaped < 256; ++escaped) {
-        unsigned lane = 0;
-        for (unsigned byte = 0; byte < 8; ++byte) {
-            if (escaped & (1u << byte)) table.lanes[escaped][lane++] = 8;
-            table.lanes[escaped][lane++] = static_cast<unsigned char>(byte);
-        }
-        while (lane < 16) table.lanes[escaped][lane++] = 0x80;
+// The n < 8 bytes at p copied to w, in two moves that may overlap (three single bytes below four);
+// true when none of them must be escaped by the writer. Writes only [w, w + n).
+inline bool copy_tiny_unescaped(const char* p, std::size_t n, char* w) noexcept {
+    std::uint64_t word = 0;
+    if (n >= 4) {
+        std::uint32_t a = 0;
+        std::uint32_t b = 0;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        std::memcpy(w, &a, 4);
+        std::memcpy(w + n - 4, &b, 4);
+        word = a | (std::uint64_t{b} << 32);
+    } else if (n > 0) {
+        // The other bytes of the word are a letter: byte order does not matter, only whether any byte
+        // must be escaped.
+        const auto first = static_cast<unsigned char>(p[0]);
+        const auto middle = static_cast<unsigned char>(p[n / 2]);
+        const auto last = static_cast<unsigned char>(p[n - 1]);
+        w[0] = static_cast<char>(first);
+        w[n / 2] = static_cast<char>(middle);
+        w[n - 1] = static_cast<char>(last);
+        word = 0x4141414141000000 | first | (std::uint64_t{middle} << 8) | (std::uint64_t{last} << 16);
+    } else {
+        return true;
     }
-    return table;
-}();
+    return writer_word_mask(word) == 0;
+}
 
 // For each set of bytes to drop from eight (bit i: byte i), the shuffle indices of the bytes kept, in
 // order, from the block's low half and from its high half; the lanes after them are cleared.

@@ -40,8 +40,8 @@ struct NeonLanes {
         return mask(vorrq_u8(vorrq_u8(vceqq_u8(v, splat('"')), vceqq_u8(v, splat('\\'))), vcltq_u8(v, splat(0x20))));
     }
 
-    static Block load_eight_and_backslashes(const char* p) noexcept {
-        return vcombine_u8(vld1_u8(reinterpret_cast<const std::uint8_t*>(p)), vdup_n_u8('\\'));
+    static Block from_words(std::uint64_t a, std::uint64_t b) noexcept {
+        return vcombine_u8(vcreate_u8(a), vcreate_u8(b));
     }
     static void store_eight(char* w, Block v) noexcept { vst1_u8(reinterpret_cast<std::uint8_t*>(w), vget_low_u8(v)); }
     // Lanes of v picked by `indices` (a lane from 16 on, such as 0x80, becomes zero).

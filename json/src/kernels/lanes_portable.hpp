@@ -44,6 +44,7 @@ struct WordLanes {
         return mask(equal(v & (ones * 0xE0), 0xC0) & ~zero_bytes(v & (ones * 0x1E)));
     }
     static Mask continuations(Block v) noexcept { return mask(equal(v & (ones * 0xC0), 0x80)); }
+    static Mask controls(Block v) noexcept { return mask(~v & ~low_seven_from_space(v)); }
     static Mask reader_mask(Block v) noexcept {
         return mask(equal(v, '"') | equal(v, '\\') | v | ~low_seven_from_space(v));
     }

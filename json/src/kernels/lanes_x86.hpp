@@ -42,9 +42,9 @@ struct Sse2Lanes {
                                  _mm_cmpeq_epi8(_mm_max_epu8(v, max_control), max_control)));
     }
 
-    // Eight bytes at p in the low lanes and a backslash in each high lane, for `spread` to draw on.
-    static Block load_eight_and_backslashes(const char* p) noexcept {
-        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), splat('\\'));
+    // The words a and b side by side, a in the low lanes.
+    static Block from_words(std::uint64_t a, std::uint64_t b) noexcept {
+        return _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(a)), _mm_cvtsi64_si128(static_cast<long long>(b)));
     }
     static void store_eight(char* w, Block v) noexcept { _mm_storel_epi64(reinterpret_cast<__m128i*>(w), v); }
 #if CORVANE_KERNELS_SSSE3
@@ -76,6 +76,10 @@ struct Avx2Lanes {
         return mask(_mm256_cmpgt_epi8(splat(0x20), v));
     }
     CORVANE_TARGET_AVX2 static Mask high(Block v) noexcept { return mask(v); }
+    CORVANE_TARGET_AVX2 static Mask controls(Block v) noexcept {
+        const Block max_control = splat(0x1F);
+        return mask(_mm256_cmpeq_epi8(_mm256_max_epu8(v, max_control), max_control));
+    }
     CORVANE_TARGET_AVX2 static Mask two_byte_leads(Block v) noexcept {
         return mask(_mm256_and_si256(_mm256_cmpgt_epi8(v, splat(static_cast<char>(0xC1))),
                                      _mm256_cmpgt_epi8(splat(static_cast<char>(0xE0)), v)));

@@ -1,5 +1,5 @@
 // The x86-64 kernels: sixteen-byte lanes everywhere (SSE2 is the baseline), 32-byte lanes over long
-// runs when the CPU has AVX2 and the writer's shuffle when it has SSSE3, each tested at run time.
+// runs when the CPU has AVX2 and the unescaping's shuffle when it has SSSE3, each tested at run time.
 // `best` false keeps to SSE2, as on a machine without either.
 #pragma once
 
@@ -108,10 +108,15 @@ Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_e
 
 template <bool best>
 Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
-#if CORVANE_KERNELS_SSSE3
-    if (best && has_ssse3()) return ssse3::escape_blocks(p, end, w, w_end);
+#if CORVANE_KERNELS_AVX2
+    if (best && end - p >= wide_run && w_end - w >= 3 * 32 && has_avx2()) {
+        const Copied wide = avx2::escape_blocks(p, end, w, w_end);
+        if (wide.p != end && static_cast<unsigned char>(*wide.p) < 0x20) return wide;  // stopped on a control
+        p = wide.p;
+        w = wide.w;
+    }
 #endif
-    return copy_unescaped<best>(p, end, w, w_end);
+    return sse2::escape_text(p, end, w, w_end);
 }
 
 }  // namespace corvane_bo_json::scan::kernels::x86

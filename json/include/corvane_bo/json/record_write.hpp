@@ -108,13 +108,12 @@ void write_json(const T& value, Writer& out) {
     } else if constexpr (detail::enumeration<T>) {
         write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
     } else if constexpr (detail::is_text_map<T>::value) {
-        out.put('{');
-        bool first = true;
+        char lead = '{';
         for (const auto& [key, text] : value) {
-            write_string(key, out, first ? "" : ",");
-            first = false;
-            write_string(text, out, ":");
+            write_text_member(lead, key, text, out);
+            lead = ',';
         }
+        if (lead == '{') out.put('{');
         out.put('}');
     } else if constexpr (detail::is_vector<T>::value) {
         out.put('[');

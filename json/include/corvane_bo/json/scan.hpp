@@ -48,10 +48,14 @@ Copied copy_plain(const char* p, const char* end, char* w, char* w_end) noexcept
 // two-byte character, and (like `copy_plain`) where whole blocks no longer fit.
 Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
 
-// The writer's counterpart: copies while putting a backslash before each quote and backslash, eight
-// bytes a round where the machine has a byte shuffle (elsewhere it is `copy_unescaped`). Stops
-// before a control character, or when fewer than 8 bytes of input or 16 of room remain; the caller
-// takes over there.
+// The room `copy_escaping_quotes` needs to go on.
+inline constexpr std::size_t escape_room = 48;
+
+// The writer's counterpart: copies while putting a backslash before each quote and backslash, in
+// whole blocks, a block with escapes costing about one more load and store per escape. Stops at
+// `end`, before a control character (for the caller to escape), or when fewer than `escape_room`
+// bytes of room remain. Bytes between the returned write position and `w_end` may have been
+// overwritten.
 Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
 
 // First byte in [p, end) that the writer must escape: a quote, a backslash or a control character.
@@ -63,6 +67,10 @@ Copied copy_unescaped(const char* p, const char* end, char* w, char* w_end) noex
 // The writer's plain run copied whole in one pass: up to the first byte to escape, or to `end`.
 // `w` must have room for all of [p, end), which the copy may write up to.
 Copied copy_to_escape(const char* p, const char* end, char* w) noexcept;
+
+// The writer's short strings: copies the n < 64 bytes at p to w, writing nothing past w + n, and
+// tells whether none of them must be escaped.
+bool copy_short_unescaped(const char* p, std::size_t n, char* w) noexcept;
 
 // First byte from 0x80 in [p, end), or `end`.
 const char* to_non_ascii(const char* p, const char* end) noexcept;
@@ -81,6 +89,7 @@ struct Kernels {
     const char* (*to_escape)(const char*, const char*) noexcept;
     Copied (*copy_unescaped)(const char*, const char*, char*, char*) noexcept;
     Copied (*copy_to_escape)(const char*, const char*, char*) noexcept;
+    bool (*copy_short_unescaped)(const char*, std::size_t, char*) noexcept;
     const char* (*to_non_ascii)(const char*, const char*) noexcept;
 };
 // Those this machine can run; the portable one first.
@@ -134,32 +143,6 @@ inline std::uint64_t writer_word_mask(std::uint64_t x) noexcept {
     const std::uint64_t backslash = x ^ (ones * '\\');
     return ((x - ones * 0x20) & ~x & highs) | ((quote - ones) & ~quote & highs) |
            ((backslash - ones) & ~backslash & highs);
-}
-
-// Whether any of the n < 16 bytes at p must be escaped, read in words without reading past them:
-// the writer's many short strings.
-inline bool short_needs_escape(const char* p, std::size_t n) noexcept {
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (n >= 8) {
-        first = load_word(p);
-        last = load_word(p + n - 8);
-    } else if (n >= 4) {
-        std::uint32_t a = 0;
-        std::uint32_t b = 0;
-        std::memcpy(&a, p, 4);
-        std::memcpy(&b, p + n - 4, 4);
-        // The other half is filled with a byte that needs no escape (byte order does not matter:
-        // only whether some byte needs one).
-        first = a | (std::uint64_t{0x41414141} << 32);
-        last = b | (std::uint64_t{0x41414141} << 32);
-    } else {
-        std::uint64_t word = 0x4141414141414141;
-        for (std::size_t i = 0; i < n; ++i)
-            word = (word & ~(std::uint64_t{0xFF} << (8 * i))) | (std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i));
-        first = last = word;
-    }
-    return (writer_word_mask(first) | writer_word_mask(last)) != 0;
 }
 
 }  // namespace corvane_bo_json::scan

@@ -11,6 +11,14 @@
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/value.hpp"
 
+// The writer's few hot steps are inlined where the compiler lets us say so: a key's prefix is then a
+// constant, copied in a move or two.
+#if defined(__GNUC__) || defined(__clang__)
+#define CORVANE_WRITE_INLINE inline __attribute__((always_inline))
+#else
+#define CORVANE_WRITE_INLINE inline
+#endif
+
 namespace corvane_bo_json {
 
 // Text appended to the end of a std::string through a cursor. `Writer::append_to` claims room in
@@ -86,9 +94,13 @@ std::string to_text(const Value& value);
 // The rest of a string from its first byte to escape, and its closing quote.
 void write_escaped(const char* from, const char* end, Writer& out);
 
+// A string that is long or needs escapes, from the byte after its opening quote at `w`, which has
+// room for the text and its closing quote.
+void write_string_body(std::string_view text, char* w, Writer& out);
+
 // A string preceded by `prefix` (a key and its colon), in one claim of room: short plain strings
-// (most of them) are copied in a few word moves, others after one scan for bytes to escape.
-inline void write_string(std::string_view text, Writer& out, std::string_view prefix = "") {
+// (most of them) are copied in a few block moves, others after one scan for bytes to escape.
+CORVANE_WRITE_INLINE void write_string(std::string_view text, Writer& out, std::string_view prefix = "") {
     const std::size_t n = text.size();
     char* w = out.room(prefix.size() + n + 2);
     if (prefix.size() < 64)
@@ -97,22 +109,36 @@ inline void write_string(std::string_view text, Writer& out, std::string_view pr
         std::memcpy(w, prefix.data(), prefix.size());
     w += prefix.size();
     *w++ = '"';
-    if (n < 16 && !scan::short_needs_escape(text.data(), n)) {
-        scan::copy_short(w, text.data(), n);
+    if (n < 64 && scan::copy_short_unescaped(text.data(), n, w)) {
         w[n] = '"';
         out.advance(w + n + 1);
         return;
     }
-    // Copied while it is checked, in one pass over a long text (a QR image).
-    const char* const end = text.data() + n;
-    const scan::Copied plain = scan::copy_to_escape(text.data(), end, w);
-    if (plain.p == end) {
-        *plain.w = '"';
-        out.advance(plain.w + 1);
+    write_string_body(text, w, out);
+}
+
+// A member of an object of texts, `lead` (its opening brace or the comma before it) first, in one
+// claim of room when both texts are short and plain (a header).
+inline void write_text_member(char lead, std::string_view key, std::string_view text, Writer& out) {
+    const std::size_t k = key.size();
+    const std::size_t n = text.size();
+    char* w = out.room(k + n + 6);
+    *w++ = lead;
+    *w++ = '"';
+    if (k >= 64 || !scan::copy_short_unescaped(key.data(), k, w)) {
+        write_string_body(key, w, out);
+        write_string(text, out, ":");
         return;
     }
-    out.advance(plain.w);
-    write_escaped(plain.p, end, out);
+    w += k;
+    std::memcpy(w, "\":\"", 3);
+    w += 3;
+    if (n < 64 && scan::copy_short_unescaped(text.data(), n, w)) {
+        w[n] = '"';
+        out.advance(w + n + 1);
+        return;
+    }
+    write_string_body(text, w, out);
 }
 
 inline void write_string(std::string_view text, std::string& out) {
