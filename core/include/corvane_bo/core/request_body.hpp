@@ -164,8 +164,7 @@ inline void copy_small(char* to, const char* from, std::size_t n) noexcept {
 inline Cursors put_plain(std::string_view value, Cursors w) {
     const std::size_t n = value.size();
     if (n < 16) {
-        if (json::scan::short_needs_escape(value.data(), n)) return {nullptr, nullptr};
-        copy_small(w.text, value.data(), n);
+        if (!json::scan::copy_short_unescaped(value.data(), n, w.text)) return {nullptr, nullptr};
         copy_small(w.in_string, value.data(), n);
     } else {
         // Found rather than copied while looking: the writer's own copying kernel stays inlined
