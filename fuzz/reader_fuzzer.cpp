@@ -47,7 +47,7 @@ void check_placed(const json::DecodeError& error, std::string_view text) {
 }
 
 template <class T>
-void record_from_text(std::string_view text, const json::Decoded<json::Value>& generic) {
+void record_from_text(std::string_view text, const json::DecodeResult<json::Value>& generic) {
     json::TextStore store;
     auto record = json::from_text<T>(text, store);
     if (!record) {

@@ -13,8 +13,9 @@ namespace json = corvane_bo_json;
 
 namespace {
 
-json::Decoded<void> fail_with(std::expected<Decimal, std::string> read, Decimal& out) {
-    if (!read) return json::fail(std::move(read.error()));
+template <class S>
+json::Decoded<void> fail_with(S& s, std::expected<Decimal, std::string> read, Decimal& out) {
+    if (!read) return json::Source<S>::fail(s, std::move(read.error()));
     out = *read;
     return {};
 }
@@ -47,12 +48,13 @@ std::optional<Decimal> plain_amount(std::string_view text) {
     return Decimal::from_parts(mantissa, static_cast<std::uint32_t>(scale), negative);
 }
 
-json::Decoded<void> read_amount_into(std::string_view text, Decimal& out) {
+template <class S>
+json::Decoded<void> read_amount_into(S& s, std::string_view text, Decimal& out) {
     if (auto plain = plain_amount(text)) {
         out = *plain;
         return {};
     }
-    return fail_with(read_amount(text), out);
+    return fail_with(s, read_amount(text), out);
 }
 
 // Reads the amount at the source's place. Strings and numbers are read in place; anything else is
@@ -65,17 +67,17 @@ json::Decoded<void> read_at(S& s, Decimal& out) {
         std::string scratch;
         std::string_view text;
         if (auto e = source::name(s, scratch, text); !e) return e;
-        return read_amount_into(trim(text), out);
+        return read_amount_into(s, trim(text), out);
     }
     if (source::is_number(at)) {
         // As the value reader keeps a number.
         auto text = source::number(s);
         if (!text) return std::unexpected(std::move(text.error()));
-        return read_amount_into(json::kept_number_text(*text), out);
+        return read_amount_into(s, json::kept_number_text(*text), out);
     }
     json::Value value;
     if (auto e = source::value_into(s, value); !e) return e;
-    return fail_with(from_value(value), out);
+    return fail_with(s, from_value(value), out);
 }
 
 }  // namespace
@@ -183,9 +185,9 @@ json::Decoded<void> Optional::read(S& s, std::optional<Decimal>& out) {
 }
 
 template json::Decoded<void> Required::read(json::TextReader&, Decimal&);
-template json::Decoded<void> Required::read(json::Value&, Decimal&);
+template json::Decoded<void> Required::read(json::ValueReader&, Decimal&);
 template json::Decoded<void> Optional::read(json::TextReader&, std::optional<Decimal>&);
-template json::Decoded<void> Optional::read(json::Value&, std::optional<Decimal>&);
+template json::Decoded<void> Optional::read(json::ValueReader&, std::optional<Decimal>&);
 
 void Optional::write(const std::optional<Decimal>& amount, json::Writer& out) {
     if (amount)

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace corvane_bo_json {
 
@@ -45,6 +46,11 @@ void append_code_escape(unsigned code, std::string& out) {
 }  // namespace
 
 std::string_view message(Syntax code) { return syntax_messages[static_cast<std::size_t>(code)]; }
+
+DecodeError decode_error(Failed failure, std::string& worded) {
+    if (failure.is_worded()) return DecodeError{std::move(worded), failure.offset()};
+    return DecodeError{std::string(message(failure.syntax())), failure.offset()};
+}
 
 std::string DecodeError::describe(std::string_view text) const {
     if (!placed()) return message;

@@ -11,7 +11,7 @@ Decoded<double> to_double(std::string_view text, std::size_t end_offset) {
     const std::string copy(text);
     errno = 0;
     const double value = std::strtod(copy.c_str(), nullptr);
-    if (std::isinf(value)) return fail(std::string(message(Syntax::number_out_of_range)), end_offset);
+    if (std::isinf(value)) return std::unexpected(Failed(Syntax::number_out_of_range, end_offset));
     return value;
 }
 
@@ -58,7 +58,7 @@ Decoded<IntegerToken> integer_token(std::string_view text, std::size_t end_offse
         }
     }
     auto value = to_double(text, end_offset);
-    if (!value) return std::unexpected(std::move(value.error()));
+    if (!value) return std::unexpected(value.error());
     token.floating = *value;
     return token;
 }

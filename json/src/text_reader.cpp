@@ -6,9 +6,9 @@
 
 namespace corvane_bo_json {
 
-std::unexpected<DecodeError> TextReader::peek_error(Syntax code) const {
+std::unexpected<Failed> TextReader::peek_error(Syntax code) const {
     const std::size_t at = p_ < end_ ? offset() + 1 : offset();
-    return fail(std::string(message(code)), at);
+    return std::unexpected(Failed(code, at));
 }
 
 Decoded<void> TextReader::literal(int c) {
@@ -75,7 +75,7 @@ Decoded<bool> TextReader::first_key_or_end(bool& first) {
     return key_expected(c);
 }
 
-std::unexpected<DecodeError> TextReader::key_expected(int c) const {
+std::unexpected<Failed> TextReader::key_expected(int c) const {
     if (c == '}') return peek_error(Syntax::trailing_comma);
     if (c < 0) return peek_error(Syntax::eof_value);
     return peek_error(Syntax::key_must_be_string);
@@ -94,7 +94,7 @@ Decoded<void> TextReader::end_array() {
     return peek_error(c < 0 ? Syntax::eof_list : Syntax::trailing_characters);
 }
 
-std::unexpected<DecodeError> TextReader::object_not_closed() const {
+std::unexpected<Failed> TextReader::object_not_closed() const {
     const int c = p_ < end_ ? static_cast<unsigned char>(*p_) : -1;
     if (c == ',') return peek_error(Syntax::trailing_comma);
     return peek_error(c < 0 ? Syntax::eof_object : Syntax::trailing_characters);
@@ -111,13 +111,13 @@ Decoded<std::string> TextReader::found() {
         case 'n':
         case 't':
         case 'f':
-            if (auto e = literal(c); !e) return std::unexpected(std::move(e.error()));
+            if (auto e = literal(c); !e) return std::unexpected(e.error());
             return std::string(c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`");
         case '"': {
             eat();
             std::string scratch;
             std::string_view text;
-            if (auto e = string(scratch, text); !e) return std::unexpected(std::move(e.error()));
+            if (auto e = string(scratch, text); !e) return std::unexpected(e.error());
             return unexpected_string(text);
         }
         case '[': return std::string("sequence");
@@ -126,7 +126,7 @@ Decoded<std::string> TextReader::found() {
     }
     if (c != '-' && (c < 0 || !is_digit(static_cast<char>(c)))) return peek_error(Syntax::expected_value);
     auto text = number();
-    if (!text) return std::unexpected(std::move(text.error()));
+    if (!text) return std::unexpected(text.error());
     // An integer that fits 64 bits is named with its value; any other number only as a number.
     const std::string_view digits = *text;
     if (digits.find_first_of(".eE") == std::string_view::npos) {
@@ -143,9 +143,9 @@ Decoded<std::string> TextReader::found() {
     return std::string("number");
 }
 
-std::unexpected<DecodeError> TextReader::invalid_type(std::string_view expected) {
+std::unexpected<Failed> TextReader::invalid_type(std::string_view expected) {
     auto what = found();
-    if (!what) return std::unexpected(std::move(what.error()));
+    if (!what) return std::unexpected(what.error());
     return fail("invalid type: " + *what + ", expected " + std::string(expected), offset());
 }
 

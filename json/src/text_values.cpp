@@ -35,7 +35,7 @@ Decoded<void> TextReader::skip_value() {
                 break;
             default:
                 if (c != '-' && !is_digit(static_cast<char>(c))) return peek_error(Syntax::expected_value);
-                if (auto n = number(true); !n) return std::unexpected(std::move(n.error()));
+                if (auto n = number(true); !n) return std::unexpected(n.error());
         }
         if (frames.empty()) return {};
         bool accept_comma = !opened;
@@ -72,7 +72,7 @@ Decoded<void> TextReader::skip_value() {
 
 Decoded<Value> TextReader::value() {
     Value out;
-    if (auto e = value_into(out); !e) return std::unexpected(std::move(e.error()));
+    if (auto e = value_into(out); !e) return std::unexpected(e.error());
     return out;
 }
 
@@ -104,7 +104,7 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
                 bool first = true;
                 for (;;) {
                     auto more = next_element(first);
-                    if (!more) return std::unexpected(std::move(more.error()));
+                    if (!more) return std::unexpected(more.error());
                     if (!*more) return {};
                     if (auto e = value_at(skip_whitespace(), array.emplace_back()); !e) return e;
                 }
@@ -118,7 +118,7 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
                 std::string_view key;
                 for (;;) {
                     auto more = next_key(first, scratch, key);
-                    if (!more) return std::unexpected(std::move(more.error()));
+                    if (!more) return std::unexpected(more.error());
                     if (!*more) return {};
                     // Bank records have about ten keys: one allocation for the common object.
                     if (members.empty()) members.reserve(12);
@@ -135,19 +135,21 @@ Decoded<void> TextReader::value_at(int c, Value& out) {
         default: {
             if (c != '-' && !is_digit(static_cast<char>(c))) return peek_error(Syntax::expected_value);
             auto text = number();
-            if (!text) return std::unexpected(std::move(text.error()));
+            if (!text) return std::unexpected(text.error());
             out.data.emplace<Number>(Number{std::string(kept_number_text(*text))});
             return {};
         }
     }
 }
 
-Decoded<Value> parse(std::string_view text) {
+DecodeResult<Value> parse(std::string_view text) {
     TextReader reader(text);
-    auto value = reader.value();
-    if (!value) return value;
-    if (auto e = reader.end(); !e) return std::unexpected(std::move(e.error()));
-    return value;
+    DecodeResult<Value> out{std::in_place};
+    if (auto e = reader.value_into(*out); !e)
+        out = std::unexpected(reader.decode_error(e.error()));
+    else if (auto end = reader.end(); !end)
+        out = std::unexpected(reader.decode_error(end.error()));
+    return out;
 }
 
 }  // namespace corvane_bo_json

@@ -79,7 +79,7 @@ struct ReadUnkept {
         auto null = source::null(s);
         if (!null) return std::unexpected(std::move(null.error()));
         if (*null) return {};
-        if (!source::is_string(source::peek(s))) return corvane_bo_json::fail("not a string");
+        if (!source::is_string(source::peek(s))) return source::fail(s, "not a string");
         std::string scratch;
         std::string_view text;
         return source::name(s, scratch, text);

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace corvane_bo_json {
 
@@ -50,12 +51,57 @@ struct DecodeError {
     std::string describe(std::string_view text) const;
 };
 
-template <class T>
-using Decoded = std::expected<T, DecodeError>;
+// How a step of reading fails: a syntax code, or `worded` for a failure whose text is made at run
+// time, and the byte offset, in one word. Every step returns it, so that its result comes back in
+// registers and no path of a reader carries a destructor for it. A worded failure's text is kept by
+// the reading call (the text reader, or the context of a value being read), which turns the failure
+// into a `DecodeError` once, where the read began.
+class Failed {
+public:
+    static constexpr std::uint8_t worded_code = 0xFF;
 
-inline std::unexpected<DecodeError> fail(std::string message, std::size_t offset = DecodeError::unplaced) {
-    return std::unexpected(DecodeError{std::move(message), offset});
-}
+    constexpr Failed(Syntax code, std::size_t offset) noexcept : Failed(static_cast<std::uint8_t>(code), offset) {}
+    static constexpr Failed worded(std::size_t offset = DecodeError::unplaced) noexcept {
+        return Failed(worded_code, offset);
+    }
+
+    constexpr bool is_worded() const noexcept { return (bits_ & 0xFF) == worded_code; }
+    // For a failure that is not worded.
+    constexpr Syntax syntax() const noexcept { return static_cast<Syntax>(bits_ & 0xFF); }
+    constexpr bool placed() const noexcept { return (bits_ >> 8) != unplaced_bits; }
+    constexpr std::size_t offset() const noexcept {
+        return placed() ? static_cast<std::size_t>(bits_ >> 8) : DecodeError::unplaced;
+    }
+    // The same failure, given `offset` when it has no place yet.
+    constexpr Failed placed_at(std::size_t offset) const noexcept {
+        return placed() ? *this : Failed(static_cast<std::uint8_t>(bits_ & 0xFF), offset);
+    }
+
+private:
+    // Offsets take the upper 56 bits: no text comes near that size.
+    static constexpr std::uint64_t unplaced_bits = (std::uint64_t{1} << 56) - 1;
+
+    constexpr Failed(std::uint8_t code, std::size_t offset) noexcept
+        : bits_((offset >= unplaced_bits ? unplaced_bits : std::uint64_t{offset}) << 8 | code) {}
+
+    std::uint64_t bits_;
+};
+
+// The result of a step of reading.
+template <class T>
+using Decoded = std::expected<T, Failed>;
+
+static_assert(sizeof(Decoded<void>) <= 16 && std::is_trivially_copy_constructible_v<Decoded<void>> &&
+                  std::is_trivially_destructible_v<Decoded<void>>,
+              "a step's result is returned in registers");
+
+// The result of a whole read, with its failure worded.
+template <class T>
+using DecodeResult = std::expected<T, DecodeError>;
+
+// A failure as it is reported: a worded one takes its text from `worded`, where the reading call
+// kept it.
+DecodeError decode_error(Failed failure, std::string& worded);
 
 // At most `count` characters of UTF-8 `text`, never splitting one.
 std::string_view first_characters(std::string_view text, std::size_t count);

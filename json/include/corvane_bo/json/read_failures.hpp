@@ -12,6 +12,7 @@
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/fields.hpp"
+#include "corvane_bo/json/source.hpp"
 
 namespace corvane_bo_json::detail {
 
@@ -65,15 +66,17 @@ struct IntegerToken {
 };
 Decoded<IntegerToken> integer_token(std::string_view text, std::size_t end_offset);
 
-template <class I>
-Decoded<void> integer_from_token(const IntegerToken& token, I& out, std::size_t offset) {
+template <class S, class I>
+Decoded<void> integer_from_token(S& s, const IntegerToken& token, I& out) {
+    using src = Source<S>;
     constexpr std::string_view name = integer_name<I>();
     switch (token.kind) {
         case IntegerToken::Kind::unsigned_integer:
             if (token.magnitude > static_cast<std::uint64_t>(std::numeric_limits<I>::max()))
-                return fail("invalid value: " + unexpected_integer(std::to_string(token.magnitude)) + ", expected " +
-                                std::string(name),
-                            offset);
+                return src::fail(s,
+                                 "invalid value: " + unexpected_integer(std::to_string(token.magnitude)) +
+                                     ", expected " + std::string(name),
+                                 src::failure_offset(s));
             out = static_cast<I>(token.magnitude);
             return {};
         case IntegerToken::Kind::negative_integer:
@@ -81,14 +84,16 @@ Decoded<void> integer_from_token(const IntegerToken& token, I& out, std::size_t 
                 out = static_cast<I>(token.negative);
                 return {};
             } else {
-                return fail("invalid value: " + unexpected_integer(std::to_string(token.negative)) + ", expected " +
-                                std::string(name),
-                            offset);
+                return src::fail(s,
+                                 "invalid value: " + unexpected_integer(std::to_string(token.negative)) +
+                                     ", expected " + std::string(name),
+                                 src::failure_offset(s));
             }
         case IntegerToken::Kind::floating:
             break;
     }
-    return fail("invalid type: " + unexpected_float(token.floating) + ", expected " + std::string(name), offset);
+    return src::fail(s, "invalid type: " + unexpected_float(token.floating) + ", expected " + std::string(name),
+                     src::failure_offset(s));
 }
 
 }  // namespace corvane_bo_json::detail

@@ -95,15 +95,18 @@ inline constexpr std::uint64_t must_give = [] {
 }();
 
 // After the closing brace: the first field in declaration order that must be given and was not seen.
-template <class T>
-Decoded<void> first_missing(std::uint64_t seen) {
+template <class T, class S>
+Decoded<void> first_missing(S& s, std::uint64_t seen) {
     if ((seen & must_give<T>) == must_give<T>) return {};
-    Decoded<void> missing;
+    std::string_view missing;
+    bool found = false;
     for_each_field<T>([&](auto i, const auto& f) {
-        if (missing && !(seen & (std::uint64_t{1} << i.value)) && (must_give<T> >> i.value & 1))
-            missing = fail("missing field `" + std::string(f.key) + "`");
+        if (!found && !(seen & (std::uint64_t{1} << i.value)) && (must_give<T> >> i.value & 1)) {
+            missing = f.key;
+            found = true;
+        }
     });
-    return missing;
+    return Source<S>::fail(s, "missing field `" + std::string(missing) + "`");
 }
 
 // Where the walk of an object's keys in declaration order stopped.
@@ -118,7 +121,7 @@ Walk take_in_order(Object& object, T& out, bool& pending, std::uint64_t& seen, D
         if (!pending) {
             auto more = object.next();
             if (!more) {
-                failure = std::unexpected(std::move(more.error()));
+                failure = std::unexpected(more.error());
                 return Walk::failed;
             }
             if (!*more) return Walk::closed;
@@ -135,10 +138,10 @@ Walk take_in_order(Object& object, T& out, bool& pending, std::uint64_t& seen, D
     return Walk::on;
 }
 
-template <class T, class Object>
-Decoded<void> read_object_fields(Object& object, T& out) {
+template <class S, class T, class Object>
+Decoded<void> read_object_fields(S& s, Object& object, T& out) {
     static_assert(field_count<T> <= 64, "a record has at most 64 fields");
-    using S = typename Object::source_type;
+    static_assert(std::is_same_v<typename Object::source_type, S>);
     std::uint64_t seen = 0;
     // Nearly every object gives its keys in declaration order, some left out: those are read with
     // each field's reader inlined.
@@ -149,7 +152,7 @@ Decoded<void> read_object_fields(Object& object, T& out) {
         (void)((((walk = take_in_order<T, I>(object, out, pending, seen, failure)) == Walk::on)) && ...);
     }(std::make_index_sequence<field_count<T>>{});
     if (walk == Walk::failed) return failure;
-    if (walk == Walk::closed) return first_missing<T>(seen);
+    if (walk == Walk::closed) return first_missing<T>(s, seen);
     // Any other key (unknown, out of order, given twice, or the key at hand after the last field) is
     // looked up, its field reached through the table of readers.
     std::string scratch;
@@ -158,7 +161,7 @@ Decoded<void> read_object_fields(Object& object, T& out) {
     for (;;) {
         if (!pending) {
             auto more = object.next();
-            if (!more) return std::unexpected(std::move(more.error()));
+            if (!more) return std::unexpected(more.error());
             if (!*more) break;
         }
         pending = false;
@@ -179,28 +182,28 @@ Decoded<void> read_object_fields(Object& object, T& out) {
             for_each_field<T>([&](auto i, const auto& f) {
                 if (i.value == index) name = f.key;
             });
-            return fail("duplicate field `" + std::string(name) + "`");
+            return Source<S>::fail(s, "duplicate field `" + std::string(name) + "`");
         }
         seen |= bit;
         if (auto e = object.colon(as_predicted); !e) return e;
         if (auto e = field_readers<T, S>[index](object.value(), out); !e) return e;
         predicted = index + 1;
     }
-    return first_missing<T>(seen);
+    return first_missing<T>(s, seen);
 }
 
-template <class T, class Array>
-Decoded<void> read_array_fields(Array& array, T& out) {
+template <class S, class T, class Array>
+Decoded<void> read_array_fields(S& s, Array& array, T& out) {
     Decoded<void> result;
     for_each_field<T>([&](auto i, const auto& f) {
         if (!result) return;
         auto more = array.next();
         if (!more) {
-            result = std::unexpected(std::move(more.error()));
+            result = std::unexpected(more.error());
         } else if (*more) {
             result = read_field(array.value(), out, f);
         } else if (f.presence != Presence::defaulted) {
-            result = fail(invalid_length<T>(i.value));
+            result = Source<S>::fail(s, invalid_length<T>(i.value));
         }
     });
     return result;
@@ -210,8 +213,8 @@ template <class S, class T>
 Decoded<void> read_record(S& s, T& out) {
     using src = Source<S>;
     const auto at = src::peek(s);
-    if (src::is_object(at)) return src::object(s, [&](auto& object) { return read_object_fields(object, out); });
-    if (src::is_array(at)) return src::array(s, [&](auto& array) { return read_array_fields(array, out); });
+    if (src::is_object(at)) return src::object(s, [&](auto& object) { return read_object_fields(s, object, out); });
+    if (src::is_array(at)) return src::array(s, [&](auto& array) { return read_array_fields(s, array, out); });
     return src::wrong_type(s, at, expected_struct<T>());
 }
 
@@ -242,10 +245,10 @@ Decoded<void> read_integer(S& s, I& out) {
         return {};
     }
     auto text = src::number(s);
-    if (!text) return std::unexpected(std::move(text.error()));
+    if (!text) return std::unexpected(text.error());
     auto token = integer_token(*text, src::failure_offset(s));
-    if (!token) return std::unexpected(std::move(token.error()));
-    return integer_from_token(*token, out, src::failure_offset(s));
+    if (!token) return std::unexpected(token.error());
+    return integer_from_token(s, *token, out);
 }
 
 template <class S, class E>
@@ -261,7 +264,7 @@ Decoded<void> read_enum(S& s, E& out) {
     std::string_view name;
     if (auto e = src::name(s, scratch, name); !e) return e;
     auto variant = variant_named<E>(name);
-    if (!variant) return fail(unknown_variant<E>(name), src::failure_offset(s));
+    if (!variant) return src::fail(s, unknown_variant<E>(name), src::failure_offset(s));
     out = *variant;
     return {};
 }
@@ -278,7 +281,7 @@ Decoded<void> read_text_map(S& s, Map& out) {
         std::string_view name;
         for (;;) {
             auto more = object.next();
-            if (!more) return std::unexpected(std::move(more.error()));
+            if (!more) return std::unexpected(more.error());
             if (!*more) return {};
             if (out.empty()) out.reserve(8);
             // Kept as a view, like the value; otherwise valid until the next key is read.
@@ -306,7 +309,7 @@ Decoded<void> read_sequence(S& s, std::vector<V>& out) {
     return src::array(s, [&](auto& array) -> Decoded<void> {
         for (;;) {
             auto more = array.next();
-            if (!more) return std::unexpected(std::move(more.error()));
+            if (!more) return std::unexpected(more.error());
             if (!*more) return {};
             if (auto e = read(array.value(), out.emplace_back()); !e) return e;
         }
@@ -316,7 +319,7 @@ Decoded<void> read_sequence(S& s, std::vector<V>& out) {
 template <class S, class T>
 Decoded<void> read_optional(S& s, std::optional<T>& out) {
     auto null = Source<S>::null(s);
-    if (!null) return std::unexpected(std::move(null.error()));
+    if (!null) return std::unexpected(null.error());
     if (*null) {
         out.reset();
         return {};
@@ -375,12 +378,21 @@ constexpr bool holds_views() {
 
 // The record is built where the caller receives it: one object returned on every path.
 template <class T>
-Decoded<T> read_whole(TextReader& reader) {
-    Decoded<T> out{std::in_place};
+DecodeResult<T> read_whole(TextReader& reader) {
+    DecodeResult<T> out{std::in_place};
     if (auto e = read(reader, *out); !e)
-        out = std::unexpected(std::move(e.error()));
+        out = std::unexpected(reader.decode_error(e.error()));
     else if (auto end = reader.end(); !end)
-        out = std::unexpected(std::move(end.error()));
+        out = std::unexpected(reader.decode_error(end.error()));
+    return out;
+}
+
+template <class T>
+DecodeResult<T> read_value(Value& value) {
+    std::string worded;
+    ValueReader reader{&value, &worded};
+    T out{};
+    if (auto e = read(reader, out); !e) return std::unexpected(decode_error(e.error(), worded));
     return out;
 }
 
@@ -389,33 +401,29 @@ Decoded<T> read_whole(TextReader& reader) {
 // One whole text as a T: one value, whitespace around it, nothing after it. The T may view the text
 // and `store`, and is valid as long as both are.
 template <class T>
-Decoded<T> from_text(std::string_view text, TextStore& store) {
+DecodeResult<T> from_text(std::string_view text, TextStore& store) {
     TextReader reader(text, &store);
     return detail::read_whole<T>(reader);
 }
 
 // The same for a T that owns all its texts.
 template <class T>
-Decoded<T> from_text(std::string_view text) {
+DecodeResult<T> from_text(std::string_view text) {
     static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
     TextReader reader(text);
     return detail::read_whole<T>(reader);
 }
 
 template <class T>
-Decoded<T> from_value(Value&& value) {
+DecodeResult<T> from_value(Value&& value) {
     static_assert(!detail::holds_views<T>(), "a record of views is read with a store");
-    T out{};
-    if (auto e = read(value, out); !e) return std::unexpected(std::move(e.error()));
-    return out;
+    return detail::read_value<T>(value);
 }
 
 // A T that may view the value's texts: the value is kept in `store`.
 template <class T>
-Decoded<T> from_value(Value&& value, TextStore& store) {
-    T out{};
-    if (auto e = read(store.hold(std::move(value)), out); !e) return std::unexpected(std::move(e.error()));
-    return out;
+DecodeResult<T> from_value(Value&& value, TextStore& store) {
+    return detail::read_value<T>(store.hold(std::move(value)));
 }
 
 }  // namespace corvane_bo_json

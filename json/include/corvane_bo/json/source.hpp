@@ -13,6 +13,7 @@
 //   null(S&)                        true (consumed) when the next value is null
 //   value_into(S&, Value&)          the next value whole
 //   failure_offset(S&)              where a failure found now is placed (or DecodeError::unplaced)
+//   fail(S&, message, offset)       a failure worded at run time, its text kept for the read's end
 //   object(S&, body) / array(S&, body)   a container peeked: `body` walks it, the source closes it
 //
 // The walkers that `body` is given have next(), value() (the source to read the member or element

@@ -53,13 +53,17 @@ public:
     void eat() noexcept { ++p_; }
 
     // A failure placed where the reader stands, or on the byte ahead (which its column counts).
-    std::unexpected<DecodeError> error(Syntax code) const { return fail(std::string(message(code)), offset()); }
-    std::unexpected<DecodeError> peek_error(Syntax code) const;
-    // Gives an unplaced record failure the reader's current place.
-    DecodeError place(DecodeError error) const {
-        if (!error.placed()) error.offset = offset();
-        return error;
+    std::unexpected<Failed> error(Syntax code) const { return std::unexpected(Failed(code, offset())); }
+    std::unexpected<Failed> peek_error(Syntax code) const;
+    // A failure worded at run time, its text kept by the reader until `decode_error` takes it.
+    std::unexpected<Failed> fail(std::string message, std::size_t offset = DecodeError::unplaced) {
+        worded_ = std::move(message);
+        return std::unexpected(Failed::worded(offset));
     }
+    // Gives an unplaced record failure the reader's current place.
+    Failed place(Failed failure) const { return failure.placed_at(offset()); }
+    // The failure of a read by this reader, as it is reported.
+    DecodeError decode_error(Failed failure) { return corvane_bo_json::decode_error(failure, worded_); }
 
     // A plain unsigned integer of at most 18 digits, not above `max`, that no fraction or exponent
     // follows: consumed into `value`. Otherwise nothing is consumed and the caller reads the number
@@ -94,7 +98,7 @@ public:
     // it is something else.
     CORVANE_HOT_INLINE Decoded<bool> null() {
         if (skip_whitespace() != 'n') return false;
-        if (auto e = literal('n'); !e) return std::unexpected(std::move(e.error()));
+        if (auto e = literal('n'); !e) return std::unexpected(e.error());
         return true;
     }
     // A string whose opening quote has been consumed, in `out`: a view of the text when the string
@@ -176,7 +180,7 @@ public:
     Decoded<bool> next_key(bool& first, std::string& scratch, std::string_view& out) {
         auto more = next_key_start(first);
         if (!more || !*more) return more;
-        if (auto e = key(scratch, out); !e) return std::unexpected(std::move(e.error()));
+        if (auto e = key(scratch, out); !e) return std::unexpected(e.error());
         return true;
     }
     // The reader's place when at least `n` bytes follow it, for comparing them a word at a time;
@@ -215,7 +219,7 @@ public:
     Decoded<void> value_into(Value& out);
     // The failure for a value of the wrong type at the next byte: "invalid type: <found>, expected
     // <expected>", read far enough to name what was found.
-    std::unexpected<DecodeError> invalid_type(std::string_view expected);
+    std::unexpected<Failed> invalid_type(std::string_view expected);
     // How the scalar or container at the next byte is named in a type failure, consuming scalars.
     Decoded<std::string> found();
 
@@ -239,7 +243,7 @@ private:
             }
         } else {
             (void)(object ? end_object() : end_array());
-            result = std::unexpected(place(std::move(result.error())));
+            result = std::unexpected(place(result.error()));
         }
         ++remaining_depth_;
         return result;
@@ -274,8 +278,8 @@ private:
     // The rest of `next_key` off its common path: the closing brace, the first key, or a failure.
     Decoded<bool> first_key_or_end(bool& first);
     // What `end_object` reports when the next byte is not the closing brace.
-    std::unexpected<DecodeError> object_not_closed() const;
-    std::unexpected<DecodeError> key_expected(int c) const;
+    std::unexpected<Failed> object_not_closed() const;
+    std::unexpected<Failed> key_expected(int c) const;
 
     // Where the plain scan of a string stopped: the closing quote, or the byte the slow path takes up.
     const char* plain_run(const char* q) const noexcept;
@@ -295,9 +299,11 @@ private:
     TextStore* store_;
     int remaining_depth_ = max_depth;
     bool check_skipped_ = false;
+    // The text of the last worded failure.
+    std::string worded_;
 };
 
 // Parses a whole text as one value of any kind.
-Decoded<Value> parse(std::string_view text);
+DecodeResult<Value> parse(std::string_view text);
 
 }  // namespace corvane_bo_json

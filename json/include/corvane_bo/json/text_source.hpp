@@ -147,12 +147,15 @@ struct Source<TextReader> {
     static bool is_object(int c) noexcept { return c == '{'; }
     static bool is_array(int c) noexcept { return c == '['; }
 
-    static std::unexpected<DecodeError> wrong_type(TextReader& r, int c, std::string_view expected) {
+    static std::unexpected<Failed> wrong_type(TextReader& r, int c, std::string_view expected) {
         if (c < 0) return r.peek_error(Syntax::eof_value);
         return r.invalid_type(expected);
     }
-    static std::unexpected<DecodeError> not_a_name(TextReader& r, int c) {
+    static std::unexpected<Failed> not_a_name(TextReader& r, int c) {
         return r.peek_error(c < 0 ? Syntax::eof_value : Syntax::expected_value);
+    }
+    static std::unexpected<Failed> fail(TextReader& r, std::string message, std::size_t offset = DecodeError::unplaced) {
+        return r.fail(std::move(message), offset);
     }
 
     static Decoded<void> string(TextReader& r, std::string& out) {

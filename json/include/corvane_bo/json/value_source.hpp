@@ -14,24 +14,34 @@
 
 namespace corvane_bo_json {
 
+// The value the mapping is at, and where the text of a failure found in it is kept for the read
+// that began it.
+struct ValueReader {
+    Value* at;
+    std::string* worded;
+
+    std::unexpected<Failed> fail(std::string message) const {
+        *worded = std::move(message);
+        return std::unexpected(Failed::worded());
+    }
+};
+
 namespace detail {
 
 std::string found_in(const Value& value);
 
-inline std::unexpected<DecodeError> value_type_error(const Value& v, std::string_view expected) {
-    return fail("invalid type: " + found_in(v) + ", expected " + std::string(expected));
-}
-
 // A decoded object has no key twice, nor any punctuation to check.
 struct ValueObject {
-    using source_type = Value;
+    using source_type = ValueReader;
     Object& object;
+    ValueReader member_reader;
     decltype(object.begin()) at = object.begin();
     Member* member = nullptr;
 
     Decoded<bool> next() noexcept {
         if (at == object.end()) return false;
         member = &*at++;
+        member_reader.at = &member->value;
         return true;
     }
     template <class T, std::size_t I>
@@ -50,76 +60,84 @@ struct ValueObject {
     }
     Decoded<void> colon(bool) noexcept { return {}; }
     Decoded<void> skip_member() noexcept { return {}; }
-    Value& value() noexcept { return member->value; }
+    ValueReader& value() noexcept { return member_reader; }
 };
 
 struct ValueArray {
     Array& array;
+    ValueReader element_reader;
     std::size_t next_index = 0;
 
     Decoded<bool> next() noexcept { return next_index < array.size(); }
-    Value& value() noexcept { return array[next_index++]; }
+    ValueReader& value() noexcept {
+        element_reader.at = &array[next_index++];
+        return element_reader;
+    }
 };
 
 }  // namespace detail
 
 template <>
-struct Source<Value> {
+struct Source<ValueReader> {
     using Peeked = const Value*;
 
-    static const Value* peek(const Value& v) noexcept { return &v; }
+    static const Value* peek(const ValueReader& r) noexcept { return r.at; }
     static bool is_string(const Value* v) noexcept { return v->get<std::string>() != nullptr; }
     static bool is_bool(const Value* v) noexcept { return v->get<bool>() != nullptr; }
     static bool is_number(const Value* v) noexcept { return v->get<Number>() != nullptr; }
     static bool is_object(const Value* v) noexcept { return v->get<Object>() != nullptr; }
     static bool is_array(const Value* v) noexcept { return v->get<Array>() != nullptr; }
 
-    static std::unexpected<DecodeError> wrong_type(const Value&, const Value* v, std::string_view expected) {
-        return detail::value_type_error(*v, expected);
+    static std::unexpected<Failed> wrong_type(const ValueReader& r, const Value* v, std::string_view expected) {
+        return r.fail("invalid type: " + detail::found_in(*v) + ", expected " + std::string(expected));
     }
-    static std::unexpected<DecodeError> not_a_name(const Value&, const Value* v) {
-        return detail::value_type_error(*v, "a string");
+    static std::unexpected<Failed> not_a_name(const ValueReader& r, const Value* v) {
+        return wrong_type(r, v, "a string");
+    }
+    // Failures found in a value have no place.
+    static std::unexpected<Failed> fail(const ValueReader& r, std::string message, std::size_t = DecodeError::unplaced) {
+        return r.fail(std::move(message));
     }
 
-    static Decoded<void> string(Value& v, std::string& out) {
-        out = std::move(*v.get<std::string>());
+    static Decoded<void> string(ValueReader& r, std::string& out) {
+        out = std::move(*r.at->get<std::string>());
         return {};
     }
     // A view of the value's own text: the value is kept while the record is used.
-    static Decoded<void> string(Value& v, std::string_view& out) {
-        out = *v.get<std::string>();
+    static Decoded<void> string(ValueReader& r, std::string_view& out) {
+        out = *r.at->get<std::string>();
         return {};
     }
     template <class E>
-    static int take_variant(Value&) noexcept { return -1; }
-    static Decoded<void> name(Value& v, std::string&, std::string_view& out) { return string(v, out); }
-    static Decoded<void> boolean(Value&, const Value* v, bool& out) {
+    static int take_variant(ValueReader&) noexcept { return -1; }
+    static Decoded<void> name(ValueReader& r, std::string&, std::string_view& out) { return string(r, out); }
+    static Decoded<void> boolean(ValueReader&, const Value* v, bool& out) {
         out = *v->get<bool>();
         return {};
     }
-    static bool plain_unsigned(Value&, std::uint64_t&, std::uint64_t) noexcept { return false; }
-    static Decoded<std::string_view> number(Value& v) { return std::string_view(v.get<Number>()->text); }
-    static Decoded<bool> null(const Value& v) noexcept { return v.is_null(); }
-    static Decoded<void> value_into(Value& v, Value& out) {
-        out = std::move(v);
+    static bool plain_unsigned(ValueReader&, std::uint64_t&, std::uint64_t) noexcept { return false; }
+    static Decoded<std::string_view> number(ValueReader& r) { return std::string_view(r.at->get<Number>()->text); }
+    static Decoded<bool> null(const ValueReader& r) noexcept { return r.at->is_null(); }
+    static Decoded<void> value_into(ValueReader& r, Value& out) {
+        out = std::move(*r.at);
         return {};
     }
-    static std::size_t failure_offset(const Value&) noexcept { return DecodeError::unplaced; }
+    static std::size_t failure_offset(const ValueReader&) noexcept { return DecodeError::unplaced; }
 
     template <class Body>
-    static Decoded<void> object(Value& v, Body&& body) {
-        detail::ValueObject walker{*v.get<Object>()};
+    static Decoded<void> object(ValueReader& r, Body&& body) {
+        detail::ValueObject walker{*r.at->get<Object>(), ValueReader{nullptr, r.worded}};
         return body(walker);
     }
     // Unlike text, where an element past the last field is not a value the record reads, a decoded
     // array may be longer than the record.
     template <class Body>
-    static Decoded<void> array(Value& v, Body&& body) {
-        detail::ValueArray walker{*v.get<Array>()};
+    static Decoded<void> array(ValueReader& r, Body&& body) {
+        detail::ValueArray walker{*r.at->get<Array>(), ValueReader{nullptr, r.worded}};
         if (auto e = body(walker); !e) return e;
         if (walker.next_index < walker.array.size())
-            return fail("invalid length " + std::to_string(walker.array.size()) +
-                        ", expected fewer elements in array");
+            return r.fail("invalid length " + std::to_string(walker.array.size()) +
+                          ", expected fewer elements in array");
         return {};
     }
 };
