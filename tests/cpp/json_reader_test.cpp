@@ -118,6 +118,32 @@ TEST(Reader, GenericValueFailuresAreReportedWhereTheReaderStands) {
     }
 }
 
+TEST(Reader, AStepsFailureKeepsItsCodeAndPlaceInOneWord) {
+    const json::Failed at_start(json::Syntax::trailing_comma, 0);
+    EXPECT_TRUE(at_start.placed());
+    EXPECT_EQ(at_start.offset(), 0u);
+    EXPECT_FALSE(at_start.is_worded());
+    EXPECT_EQ(at_start.syntax(), json::Syntax::trailing_comma);
+    const json::Failed far(json::Syntax::invalid_number, std::size_t{1} << 40);
+    EXPECT_EQ(far.offset(), std::size_t{1} << 40);
+    EXPECT_EQ(far.syntax(), json::Syntax::invalid_number);
+    // A record failure gets the first place it is given, and keeps it.
+    const json::Failed record = json::Failed::worded();
+    EXPECT_FALSE(record.placed());
+    EXPECT_EQ(record.offset(), json::DecodeError::unplaced);
+    const json::Failed placed = record.placed_at(17).placed_at(30);
+    EXPECT_TRUE(placed.is_worded());
+    EXPECT_EQ(placed.offset(), 17u);
+
+    std::string worded = "missing field `a`";
+    const json::DecodeError from_record = json::decode_error(placed, worded);
+    EXPECT_EQ(from_record.message, "missing field `a`");
+    EXPECT_EQ(from_record.offset, 17u);
+    const json::DecodeError from_syntax = json::decode_error(far, worded);
+    EXPECT_EQ(from_syntax.message, "invalid number");
+    EXPECT_EQ(from_syntax.offset, std::size_t{1} << 40);
+}
+
 TEST(Reader, NestingStopsAtTheRecursionLimitWithoutDeepStack) {
     const std::string fits = std::string(json::max_depth, '[') + std::string(json::max_depth, ']');
     EXPECT_TRUE(json::parse(fits).has_value());

@@ -224,29 +224,24 @@ public:
     Decoded<std::string> found();
 
 private:
-    // One result, returned whole: the walk's failure (placed), else the closing one's.
+    // The walk's failure (placed), else the closing one's.
     template <bool object, class Body>
     Decoded<void> in_container(Body& body) {
         if (remaining_depth_ == 0) [[unlikely]]
             return peek_error(Syntax::recursion_limit);
         --remaining_depth_;
         eat();
-        Decoded<void> result = body();
-        if (result) [[likely]] {
-            if constexpr (object) {
-                if (skip_whitespace() == '}')
-                    eat();
-                else
-                    result = object_not_closed();
-            } else {
-                result = end_array();
-            }
-        } else {
+        const Decoded<void> walked = body();
+        if (!walked) [[unlikely]] {
             (void)(object ? end_object() : end_array());
-            result = std::unexpected(place(result.error()));
+            ++remaining_depth_;
+            return std::unexpected(place(walked.error()));
         }
         ++remaining_depth_;
-        return result;
+        if constexpr (object)
+            return end_object();
+        else
+            return end_array();
     }
 
     enum class Step : std::uint8_t { closed, needs_room, failed };
