@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
             while (p < end) {
                 const scan::Copied c = kernel(p, end, w, out.data() + out.size() - 8);
                 if (c.p == p) {
-                    if (*p == '\\' && kernel == k.copy_unescaping_quotes) ++p;
+                    if (*p == '\\' && kernel == k.copy_unescaping) ++p;
                     *c.w = *p++;
                     w = c.w + 1;
                 } else {
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         const double scan_image = nanoseconds_per_call(rounds, [&] {
             sink = static_cast<std::size_t>(k.to_string_special(image.data(), image.data() + image.size()) - image.data());
         });
-        const double unescape = nanoseconds_per_call(rounds, [&] { drain(k.copy_unescaping_quotes, body); });
+        const double unescape = nanoseconds_per_call(rounds, [&] { drain(k.copy_unescaping, body); });
         const double escape = nanoseconds_per_call(rounds, [&] { drain(k.copy_escaping_quotes, body); });
         const double accents = nanoseconds_per_call(rounds * 10, [&] {
             const char* p = spanish.data();

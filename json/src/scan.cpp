@@ -35,9 +35,10 @@ using Lanes = Sse2Lanes;
 
 #if CORVANE_KERNELS_AVX2
 #define CORVANE_KERNEL CORVANE_TARGET_AVX2_POPCNT
-#define CORVANE_KERNEL_SPREAD 0
+#define CORVANE_KERNEL_SPREAD 1
 namespace avx2 {
 using Lanes = Avx2Lanes;
+using SpreadLanes = Sse2Lanes;
 #include "kernels/loops.inc"
 }  // namespace avx2
 #undef CORVANE_KERNEL
@@ -49,6 +50,7 @@ using Lanes = Avx2Lanes;
 #define CORVANE_KERNEL_SPREAD 1
 namespace ssse3 {
 using Lanes = Sse2Lanes;
+using SpreadLanes = Sse2Lanes;
 #include "kernels/loops.inc"
 }  // namespace ssse3
 #undef CORVANE_KERNEL
@@ -60,6 +62,7 @@ using Lanes = Sse2Lanes;
 #define CORVANE_KERNEL_SPREAD 1
 namespace neon {
 using Lanes = NeonLanes;
+using SpreadLanes = NeonLanes;
 #include "kernels/loops.inc"
 }  // namespace neon
 #undef CORVANE_KERNEL
@@ -81,8 +84,8 @@ namespace k = kernels;
 // A set of lanes used alone.
 #define CORVANE_WHOLE_KERNELS(name, ns)                                                                           \
     Kernels {                                                                                                     \
-        name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>, &k::ns::equal_bytes<32>,              \
-            &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping_quotes, &k::ns::whole::copy_escaping_quotes, \
+        name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>,                                   \
+            &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping, &k::ns::whole::copy_escaping_quotes, \
             &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,                \
             &k::ns::whole::copy_short_unescaped, &k::ns::to_non_ascii                                             \
     }
@@ -94,9 +97,8 @@ constexpr Kernels x86_kernels(std::string_view name) {
             &k::x86::to_string_special<best>,
             &k::x86::to_text_special<best>,
             &k::sse2::string_stops<16>,
-            &k::sse2::equal_bytes<32>,
             &k::x86::copy_plain<best>,
-            &k::x86::copy_unescaping_quotes<best>,
+            &k::x86::copy_unescaping<best>,
             &k::x86::copy_escaping_quotes<best>,
             &k::x86::to_escape<best>,
             &k::x86::copy_unescaped<best>,
@@ -120,7 +122,6 @@ constexpr std::array all_kernels = {
 // What the public functions below forward to.
 #if CORVANE_KERNELS_X86
 namespace active {
-using k::sse2::equal_bytes;
 using k::sse2::string_stops;
 using k::sse2::to_non_ascii;
 using k::sse2::whole::copy_short_unescaped;
@@ -130,7 +131,7 @@ constexpr auto to_text_special = &k::x86::to_text_special<true>;
 constexpr auto copy_plain = &k::x86::copy_plain<true>;
 constexpr auto copy_unescaped = &k::x86::copy_unescaped<true>;
 constexpr auto copy_to_escape = &k::x86::copy_to_escape<true>;
-constexpr auto copy_unescaping_quotes = &k::x86::copy_unescaping_quotes<true>;
+constexpr auto copy_unescaping = &k::x86::copy_unescaping<true>;
 constexpr auto copy_escaping_quotes = &k::x86::copy_escaping_quotes<true>;
 }  // namespace active
 #elif CORVANE_KERNELS_NEON
@@ -150,12 +151,11 @@ using namespace k::portable::whole;
 const char* to_string_special(const char* p, const char* end) noexcept { return active::to_string_special(p, end); }
 const char* to_text_special(const char* p, const char* end) noexcept { return active::to_text_special(p, end); }
 std::uint32_t string_stops16(const char* p) noexcept { return active::string_stops<16>(p); }
-std::uint32_t equal_bytes32(const char* p, const char* pattern) noexcept { return active::equal_bytes<32>(p, pattern); }
 Copied copy_plain(const char* p, const char* end, char* w, char* w_end) noexcept {
     return active::copy_plain(p, end, w, w_end);
 }
-Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
-    return active::copy_unescaping_quotes(p, end, w, w_end);
+Copied copy_unescaping(const char* p, const char* end, char* w, char* w_end) noexcept {
+    return active::copy_unescaping(p, end, w, w_end);
 }
 Copied copy_escaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
     return active::copy_escaping_quotes(p, end, w, w_end);

@@ -168,7 +168,7 @@ TextReader::Step TextReader::unescape_some(char*& out, char* const w_end, Syntax
     char* w = out;
     Step step = Step::needs_room;
     for (;;) {
-        const scan::Copied copied = scan::copy_unescaping_quotes(p, end, w, w_end);
+        const scan::Copied copied = scan::copy_unescaping(p, end, w, w_end);
         p = copied.p;
         w = copied.w;
         if (p == end) {
@@ -184,7 +184,8 @@ TextReader::Step TextReader::unescape_some(char*& out, char* const w_end, Syntax
             break;
         }
         if (c == '\\') {
-            // The one-letter escapes (all but \u) are looked up without leaving the loop.
+            // The copy takes the one-letter escapes but where the room cut it short; the others (\u
+            // and bad ones) go to `escape`.
             if (end - p >= 2) {
                 if (const char simple = simple_escapes[static_cast<unsigned char>(p[1])]) {
                     *w++ = simple;
@@ -214,7 +215,7 @@ TextReader::Step TextReader::unescape_some(char*& out, char* const w_end, Syntax
             }
             for (std::size_t i = 0; i < length; ++i) *w++ = *p++;
         } else {
-            *w++ = *p++;  // the short tail that block copying leaves
+            *w++ = *p++;  // where the room cut the copy short
         }
     }
     p_ = p;

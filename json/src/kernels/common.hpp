@@ -54,11 +54,25 @@ inline bool copy_tiny_unescaped(const char* p, std::size_t n, char* w) noexcept 
     return writer_word_mask(word) == 0;
 }
 
+// The byte that the letter of a one-letter escape other than \" and \\ stands for.
+constexpr char escaped_byte(char letter) noexcept {
+    switch (letter) {
+        case 'b': return '\b';
+        case 'f': return '\f';
+        case 'n': return '\n';
+        case 'r': return '\r';
+        case 't': return '\t';
+        default: return letter;  // '/'
+    }
+}
+
 // For each set of bytes to drop from eight (bit i: byte i), the shuffle indices of the bytes kept, in
 // order, from the block's low half and from its high half; the lanes after them are cleared.
 struct PackIndices {
     alignas(16) unsigned char low[256][16];
     alignas(16) unsigned char high[256][16];
+    // How many of the eight are kept: a load where a count of bits would take several instructions.
+    unsigned char kept[256];
 };
 
 inline constexpr PackIndices pack_indices = [] {
@@ -71,6 +85,7 @@ inline constexpr PackIndices pack_indices = [] {
             table.high[drop][lane] = static_cast<unsigned char>(byte + 8);
             ++lane;
         }
+        table.kept[drop] = static_cast<unsigned char>(lane);
         for (; lane < 16; ++lane) table.low[drop][lane] = table.high[drop][lane] = 0x80;
     }
     return table;

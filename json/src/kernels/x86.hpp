@@ -1,5 +1,5 @@
 // The x86-64 kernels: sixteen-byte lanes everywhere (SSE2 is the baseline), 32-byte lanes over long
-// runs when the CPU has AVX2 and the unescaping's shuffle when it has SSSE3, each tested at run time.
+// runs when the CPU has AVX2 and the unescaping's shuffle when it has SSSE3 (or AVX2), each tested at run time.
 // `best` false keeps to SSE2, as on a machine without either.
 #pragma once
 
@@ -85,25 +85,14 @@ Copied copy_to_escape(const char* p, const char* end, char* w) noexcept {
 }
 
 template <bool best>
-Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept {
-    Copied blocks{p, w};
-    bool wide = false;
+Copied copy_unescaping(const char* p, const char* end, char* w, char* w_end) noexcept {
 #if CORVANE_KERNELS_AVX2
-    wide = best && has_avx2();
-    if (wide) blocks = avx2::unescape_blocks(p, end, w, w_end);
+    if (best && has_avx2()) return avx2::unescape_text(p, end, w, w_end);
 #endif
-    // The last bytes of a text or of the room, or a machine without AVX2: sixteen at a time.
-    if (!wide || end - blocks.p < 2 * 32 || w_end - blocks.w < 2 * 32) {
 #if CORVANE_KERNELS_SSSE3
-        if (best && has_ssse3())
-            blocks = ssse3::unescape_blocks(blocks.p, end, blocks.w, w_end);
-        else
+    if (best && has_ssse3()) return ssse3::unescape_text(p, end, w, w_end);
 #endif
-            blocks = sse2::unescape_blocks(blocks.p, end, blocks.w, w_end);
-    }
-    if (end - blocks.p >= 16 && w_end - blocks.w >= 16 && sse2::stops<Stop::reader>(Sse2Lanes::load(blocks.p)) == 0)
-        return copy_plain<best>(blocks.p, end, blocks.w, w_end);
-    return blocks;
+    return sse2::unescape_text(p, end, w, w_end);
 }
 
 template <bool best>

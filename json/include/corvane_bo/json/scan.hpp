@@ -33,20 +33,20 @@ const char* to_text_special(const char* p, const char* end) noexcept;
 // counting as plain. A lead at the last byte is a stop, its continuation being beyond the block.
 std::uint32_t string_stops16(const char* p) noexcept;
 
-// Bit i set when byte i of the 32 at p equals byte i of the 32 at `pattern`.
-std::uint32_t equal_bytes32(const char* p, const char* pattern) noexcept;
-
 // Copies the plain run at `p` (up to what `to_string_special` stops at) to `w`. Works in whole
 // blocks, so it may stop early, before the special byte, when fewer than 16 bytes of input or of
 // room before `w_end` remain; the caller finishes such a run byte by byte. Bytes between the returned
 // write position and `w_end` may have been overwritten.
 Copied copy_plain(const char* p, const char* end, char* w, char* w_end) noexcept;
 
-// As `copy_plain`, and also drops the backslash of each \" on the way: the one escape that JSON
-// texts carried inside JSON strings (response and webhook bodies) are full of. Stops before the
-// closing quote, any other escape, a control byte, or a non-ASCII one other than a well-formed
-// two-byte character, and (like `copy_plain`) where whole blocks no longer fit.
-Copied copy_unescaping_quotes(const char* p, const char* end, char* w, char* w_end) noexcept;
+// Copies a JSON string's body from p, turning each one-letter escape (\" \\ \/ \b \f \n \r \t) into
+// its byte on the way: JSON texts carried inside JSON strings (response and webhook bodies) are full
+// of \". Stops at the first byte the caller must look at: the closing quote, the backslash of a \u
+// or of a bad escape (one cut by `end` included), a control byte, or a non-ASCII one other than a
+// well-formed two-byte character; else at `end`, or where the room ends (it reads no more bytes
+// than [w, w_end) holds, unescaping never lengthening a text). Bytes between the returned write
+// position and `w_end` may have been overwritten.
+Copied copy_unescaping(const char* p, const char* end, char* w, char* w_end) noexcept;
 
 // The room `copy_escaping_quotes` needs to go on.
 inline constexpr std::size_t escape_room = 48;
@@ -82,9 +82,8 @@ struct Kernels {
     const char* (*to_string_special)(const char*, const char*) noexcept;
     const char* (*to_text_special)(const char*, const char*) noexcept;
     std::uint32_t (*string_stops16)(const char*) noexcept;
-    std::uint32_t (*equal_bytes32)(const char*, const char*) noexcept;
     Copied (*copy_plain)(const char*, const char*, char*, char*) noexcept;
-    Copied (*copy_unescaping_quotes)(const char*, const char*, char*, char*) noexcept;
+    Copied (*copy_unescaping)(const char*, const char*, char*, char*) noexcept;
     Copied (*copy_escaping_quotes)(const char*, const char*, char*, char*) noexcept;
     const char* (*to_escape)(const char*, const char*) noexcept;
     Copied (*copy_unescaped)(const char*, const char*, char*, char*) noexcept;
