@@ -1,6 +1,9 @@
 #include "corvane_bo/core/amount.hpp"
 
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -22,8 +25,9 @@ json::Decoded<void> fail_with(S& s, std::expected<Decimal, std::string> read, De
 
 // The amounts nearly every payload carries ("150.50", "20", "-3.5"): digits with at most one point
 // inside them, nineteen digits at most, so that the mantissa fits 64 bits and nothing is rounded.
-// Those are read here in one pass, to the same value `read_amount` gives; every other text goes there.
-std::optional<Decimal> plain_amount(std::string_view text) {
+// Those are read here in one pass, to the same value `read_amount` gives; every other text goes there
+// (false, `out` untouched).
+inline bool plain_amount(std::string_view text, Decimal& out) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p != end && *p == '-';
@@ -37,23 +41,21 @@ std::optional<Decimal> plain_amount(std::string_view text) {
         return static_cast<std::size_t>(p - from);
     };
     const std::size_t whole = digits_into();
-    if (whole == 0) return std::nullopt;
+    if (whole == 0) return false;
     std::size_t scale = 0;
     if (p != end) {
-        if (*p++ != '.') return std::nullopt;
+        if (*p++ != '.') return false;
         scale = digits_into();
-        if (scale == 0 || p != end) return std::nullopt;
+        if (scale == 0 || p != end) return false;
     }
-    if (whole + scale > 19) return std::nullopt;
-    return Decimal::from_parts(mantissa, static_cast<std::uint32_t>(scale), negative);
+    if (whole + scale > 19) return false;
+    out = *Decimal::from_parts(mantissa, static_cast<std::uint32_t>(scale), negative);
+    return true;
 }
 
 template <class S>
 json::Decoded<void> read_amount_into(S& s, std::string_view text, Decimal& out) {
-    if (auto plain = plain_amount(text)) {
-        out = *plain;
-        return {};
-    }
+    if (plain_amount(text, out)) return {};
     return fail_with(s, read_amount(text), out);
 }
 
@@ -84,12 +86,12 @@ json::Decoded<void> read_at(S& s, Decimal& out) {
 
 std::expected<Decimal, std::string> from_value(const json::Value& value) {
     if (const auto* number = value.get<json::Number>()) {
-        if (auto plain = plain_amount(number->text)) return *plain;
+        if (Decimal plain; plain_amount(number->text, plain)) return plain;
         return read_amount(number->text);
     }
     if (const auto* text = value.get<std::string>()) {
         const std::string_view trimmed = trim(*text);
-        if (auto plain = plain_amount(trimmed)) return *plain;
+        if (Decimal plain; plain_amount(trimmed, plain)) return plain;
         return read_amount(trimmed);
     }
     return std::unexpected("expected a number, got " + json::to_text(value));
@@ -101,8 +103,50 @@ namespace {
 // zeros before the first significant one, and a point.
 constexpr std::size_t plain_room = 32;
 
+// "00" to "99".
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// 10^0 to 10^19.
+constexpr auto powers_of_ten = [] {
+    std::array<std::uint64_t, 20> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+}();
+
+// How many digits a nonzero 64-bit number has.
+constexpr std::uint32_t digit_count(std::uint64_t n) {
+    // 1233 / 4096 is just above log10(2): a guess that is right or one short, and at most 19.
+    const auto guess = static_cast<std::uint32_t>(std::bit_width(n)) * 1233 >> 12;
+    return guess + (n >= powers_of_ten[guess] ? 1 : 0);
+}
+
+// Writes the digits of `n` so that the last one lands just before `w`; returns where the first is.
+inline char* put_digits_before(std::uint64_t n, char* w) {
+    while (n >= 100) {
+        w -= 2;
+        std::memcpy(w, &digit_pairs[2 * (n % 100)], 2);
+        n /= 100;
+    }
+    if (n >= 10) {
+        w -= 2;
+        std::memcpy(w, &digit_pairs[2 * n], 2);
+    } else {
+        *--w = static_cast<char>('0' + n);
+    }
+    return w;
+}
+
 // The normalized amount in plain notation, exactly as `normalized().append_to` writes it, for a
-// mantissa that fits 64 bits (all real ones), without 128-bit arithmetic. Returns the end.
+// mantissa that fits 64 bits (all real ones), without 128-bit arithmetic. Written back to front,
+// once its length is known. Returns the end.
 char* put_normalized(const Decimal& amount, char* w) {
     auto mantissa = static_cast<std::uint64_t>(amount.mantissa());
     std::uint32_t scale = amount.scale();
@@ -114,19 +158,31 @@ char* put_normalized(const Decimal& amount, char* w) {
         mantissa /= 10;
         --scale;
     }
-    char digits[plain_room];
-    std::uint32_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + mantissa % 10);
-        mantissa /= 10;
-    } while (mantissa != 0);
-    while (count <= scale) digits[count++] = '0';
     if (amount.is_negative()) *w++ = '-';
-    for (std::uint32_t i = count; i > 0; --i) {
-        if (i == scale) *w++ = '.';
-        *w++ = digits[i - 1];
+    const std::uint32_t digits = digit_count(mantissa);
+    if (scale == 0) {
+        char* const end = w + digits;
+        put_digits_before(mantissa, end);
+        return end;
     }
-    return w;
+    // The integer part, "0" when every digit is in the fraction, the point, and the fraction with
+    // the zeros before its first significant digit.
+    const std::uint32_t integer_digits = digits > scale ? digits - scale : 1;
+    char* const end = w + integer_digits + 1 + scale;
+    char* p = end;
+    std::uint32_t fraction = scale;
+    for (; fraction >= 2; fraction -= 2) {
+        p -= 2;
+        std::memcpy(p, &digit_pairs[2 * (mantissa % 100)], 2);
+        mantissa /= 100;
+    }
+    if (fraction != 0) {
+        *--p = static_cast<char>('0' + mantissa % 10);
+        mantissa /= 10;
+    }
+    *--p = '.';
+    put_digits_before(mantissa, p);
+    return end;
 }
 
 bool fits_64_bits(const Decimal& amount) { return amount.mantissa() <= std::numeric_limits<std::uint64_t>::max(); }
@@ -142,9 +198,18 @@ void append_normalized(const Decimal& amount, json::Writer& out) {
 }  // namespace
 
 void serialize(const Decimal& amount, json::Writer& out) {
-    out.put('"');
-    append_normalized(amount, out);
-    out.put('"');
+    if (!fits_64_bits(amount)) {
+        out.put('"');
+        append_normalized(amount, out);
+        out.put('"');
+        return;
+    }
+    // Both quotes in the same claim of room.
+    char* w = out.room(plain_room + 2);
+    *w++ = '"';
+    w = put_normalized(amount, w);
+    *w++ = '"';
+    out.advance(w);
 }
 
 Result<json::Number> to_json_number(const Decimal& amount) {

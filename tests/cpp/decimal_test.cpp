@@ -2,13 +2,16 @@
 // many generated texts are held against Python's decimal by decimal_differential.py.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 #include <utility>
 
 #include "corvane_bo/core/amount.hpp"
 #include "corvane_bo/core/decimal.hpp"
 #include "corvane_bo/json/value.hpp"
+#include "corvane_bo/json/write.hpp"
 
 namespace {
 
@@ -87,6 +90,76 @@ TEST(Decimal, TheCodecsQuickReadAgreesWithTheReader) {
         if (!quick) continue;
         EXPECT_EQ(quick->to_string(), full->to_string()) << text;
         EXPECT_EQ(quick->is_negative(), full->is_negative()) << text;
+    }
+}
+
+// Every shape the quick read takes: one to twenty bytes with and without a sign, the point in each
+// place, leading and trailing zeros, stray bytes, over the word read and the byte loop alike.
+TEST(Decimal, TheQuickReadAgreesOverEveryShape) {
+    const std::string_view digits = "9876543210123456789012";
+    std::vector<std::string> texts;
+    for (std::size_t n = 1; n <= 21; ++n) {
+        for (const std::string_view body : {digits.substr(0, n), std::string_view("0000000000000000000000").substr(0, n),
+                                            std::string_view("1000000000000000000000").substr(0, n),
+                                            std::string_view("0000000000000000000001").substr(0, n)}) {
+            const std::string plain(body);
+            texts.push_back(plain);
+            for (std::size_t at = 0; at <= n; ++at) {
+                texts.push_back(plain.substr(0, at) + "." + plain.substr(at));
+                for (const char stray : {'.', '/', ':', 'e', ' ', '_', '\0', '\x80'}) {
+                    std::string bad = plain;
+                    if (at < n) bad[at] = stray;
+                    else bad += stray;
+                    texts.push_back(bad);
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0, count = texts.size(); i < count; ++i) texts.push_back("-" + texts[i]);
+    texts.insert(texts.end(), {"", "-", ".", "-.", "+1", "--1", "1.2.3", "12..3", ".1.", "1.-2", "18446744073709551615",
+                               "18446744073709551616", "9999999999999999999", "0.0000000000000000001"});
+    for (const std::string& text : texts) {
+        // A number's text is read as it is; a string's would be trimmed first.
+        const auto quick = corvane_bo_core::amount::from_value(corvane_bo_json::Value(corvane_bo_json::Number{text}));
+        const auto full = read_amount(text);
+        ASSERT_EQ(quick.has_value(), full.has_value()) << text;
+        if (!quick) {
+            EXPECT_EQ(quick.error(), full.error()) << text;
+            continue;
+        }
+        EXPECT_EQ(quick->to_string(), full->to_string()) << text;
+        EXPECT_EQ(quick->mantissa(), full->mantissa()) << text;
+        EXPECT_EQ(quick->is_negative(), full->is_negative()) << text;
+    }
+}
+
+// The quick writer against normalizing and the text form: every scale with mantissas of every length,
+// around each power of ten and with runs of zeros, signs included, and beyond 64 bits.
+TEST(Decimal, TheCodecsWriterAgreesWithTheTextForm) {
+    std::vector<Decimal::Mantissa> mantissas = {0, 1, 5, 9, 10, 50, 99, 100, 101, 150, 1505, 15050, 123456789};
+    for (Decimal::Mantissa p = 10; p <= Decimal::max_mantissa / 10; p *= 10) {
+        for (const Decimal::Mantissa m : {p - 1, p, p + 1, 3 * p, p * 7 + 5, p / 10 * 42})
+            mantissas.push_back(m);
+    }
+    mantissas.push_back(~std::uint64_t{0});
+    mantissas.push_back(Decimal::Mantissa{~std::uint64_t{0}} + 1);
+    mantissas.push_back(Decimal::max_mantissa);
+    for (std::uint64_t m = 0; m < 2000; ++m) mantissas.push_back(m);
+    for (const auto m : mantissas) {
+        for (std::uint32_t scale = 0; scale <= Decimal::max_scale; ++scale) {
+            for (const bool negative : {false, true}) {
+                const Decimal amount = parts(m, scale, negative);
+                const std::string expected = amount.normalized().to_string();
+                std::string written = "x";
+                corvane_bo_json::Writer::append_to(written, 0, [&](corvane_bo_json::Writer& out) {
+                    corvane_bo_core::amount::serialize(amount, out);
+                });
+                ASSERT_EQ(written, "x\"" + expected + "\"") << amount.to_string();
+                const auto number = corvane_bo_core::amount::to_json_number(amount);
+                ASSERT_TRUE(number) << amount.to_string();
+                ASSERT_EQ(number->text, expected) << amount.to_string();
+            }
+        }
     }
 }
 

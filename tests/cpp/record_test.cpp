@@ -15,6 +15,13 @@ namespace json = corvane_bo_json;
 namespace {
 
 enum class Size { small, large, huge };
+// Names that must be escaped are written the long way.
+enum class Quirk { plain, quoted, empty };
+
+struct Tagged {
+    Quirk quirk = Quirk::plain;
+    Size size = Size::small;
+};
 
 struct Inner {
     std::string id;
@@ -42,6 +49,17 @@ struct Sample {
 template <>
 struct corvane_bo_json::Variants<Size> {
     static constexpr std::array<std::string_view, 3> names = {"small", "large", "huge"};
+};
+
+template <>
+struct corvane_bo_json::Variants<Quirk> {
+    static constexpr std::array<std::string_view, 3> names = {"plain", "say \"hi\"\n", ""};
+};
+
+template <>
+struct corvane_bo_json::Fields<Tagged> {
+    static constexpr std::string_view name = "Tagged";
+    static constexpr auto list = std::tuple{field("size", &Tagged::size), field("a", &Tagged::quirk)};
 };
 
 template <>
@@ -221,6 +239,18 @@ TEST(Mapping, WritingPutsKeysInByteOrderAndAbsentFieldsAsNull) {
     Sample sample{Size::huge, "q\"\n", 1, -2, Inner{"é", "x"}, true, 3};
     EXPECT_EQ(json::to_json_text(sample),
               R"({"count":3,"flag":true,"inner":{"id":"é","note":"x"},"name":"q\"\n","offset":-2,"port":1,"size":"huge"})");
+}
+
+// Enumerations as members (first and last) and alone, every variant, plain names and escaped ones.
+TEST(Mapping, WritesEveryVariant) {
+    EXPECT_EQ(json::to_json_text(std::vector<Size>{Size::small, Size::large, Size::huge}), R"(["small","large","huge"])");
+    EXPECT_EQ(json::to_json_text(std::vector<Quirk>{Quirk::plain, Quirk::quoted, Quirk::empty}),
+              R"(["plain","say \"hi\"\n",""])");
+    EXPECT_EQ(json::to_json_text(Tagged{Quirk::quoted, Size::huge}), R"({"a":"say \"hi\"\n","size":"huge"})");
+    EXPECT_EQ(json::to_json_text(Tagged{Quirk::empty, Size::large}), R"({"a":"","size":"large"})");
+    std::string out = "[";
+    json::write_json(Tagged{}, out);
+    EXPECT_EQ(out, R"([{"a":"plain","size":"small"})");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,65 @@ constexpr auto key_prefix() {
 template <class T, std::size_t position>
 inline constexpr auto key_prefix_v = key_prefix<T, position>();
 
+// Whether E is an enumeration every name of which is written as it is, with no byte to escape.
+template <class E>
+constexpr bool plain_names() {
+    if constexpr (!enumeration<E>) {
+        return false;
+    } else {
+        for (const std::string_view name : Variants<E>::names) {
+            for (const char c : name) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') return false;
+            }
+        }
+        return true;
+    }
+}
+
+// Each variant of an enumeration as written after `prefix`: the prefix and the quoted name, padded
+// to one width so that any of them is copied in a single move of constant size.
+template <class E, std::size_t prefix_size>
+struct VariantTexts {
+    static constexpr std::size_t width = [] {
+        std::size_t longest = 0;
+        for (const std::string_view name : Variants<E>::names) longest = name.size() > longest ? name.size() : longest;
+        return prefix_size + longest + 2;
+    }();
+    std::array<std::array<char, width>, Variants<E>::names.size()> text{};
+    std::array<std::size_t, Variants<E>::names.size()> size{};
+};
+
+template <class E, std::size_t prefix_size>
+constexpr VariantTexts<E, prefix_size> variant_texts(const std::array<char, prefix_size>& prefix) {
+    VariantTexts<E, prefix_size> texts;
+    for (std::size_t v = 0; v < Variants<E>::names.size(); ++v) {
+        const std::string_view name = Variants<E>::names[v];
+        auto& text = texts.text[v];
+        std::size_t n = 0;
+        for (const char c : prefix) text[n++] = c;
+        text[n++] = '"';
+        for (const char c : name) text[n++] = c;
+        text[n++] = '"';
+        texts.size[v] = n;
+    }
+    return texts;
+}
+
+template <class E, auto prefix>
+inline constexpr auto variant_texts_v = variant_texts<E>(prefix);
+
+// An enumeration's name after `prefix`, in one claim of room and one copy.
+template <class E, auto prefix>
+CORVANE_WRITE_INLINE void write_variant(E value, Writer& out) {
+    constexpr const auto& texts = variant_texts_v<E, prefix>;
+    const auto& text = texts.text[static_cast<std::size_t>(value)];
+    char* w = out.room(text.size());
+    std::memcpy(w, text.data(), text.size());
+    out.advance(w + texts.size[static_cast<std::size_t>(value)]);
+}
+
+inline constexpr std::array<char, 0> no_prefix{};
+
 template <class T>
 void write_record(const T& record, Writer& out) {
     static constexpr auto order = keys_in_byte_order<T>();
@@ -75,6 +135,8 @@ void write_record(const T& record, Writer& out) {
                         out.append(prefix);
                         out.append("null");
                     }
+                } else if constexpr (plain_names<M>()) {
+                    write_variant<M, key_prefix_v<T, I>>(member, out);
                 } else {
                     out.append(prefix);
                     write_json(member, out);
@@ -106,7 +168,10 @@ void write_json(const T& value, Writer& out) {
     } else if constexpr (detail::record<T>) {
         detail::write_record(value, out);
     } else if constexpr (detail::enumeration<T>) {
-        write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
+        if constexpr (detail::plain_names<T>())
+            detail::write_variant<T, detail::no_prefix>(value, out);
+        else
+            write_string(Variants<T>::names[static_cast<std::size_t>(value)], out);
     } else if constexpr (detail::is_text_map<T>::value) {
         char lead = '{';
         for (const auto& [key, text] : value) {
