@@ -1,6 +1,7 @@
-// The reader's steps taken on every value are inlined into the record readers even where those have
-// grown past the compiler's own limits, which otherwise leave them (and the destructors of their
-// results) as calls. Where the attribute is unknown they are plain inline functions.
+// The reader's steps taken on every value, and the writer's on every member, are inlined into the
+// record readers and writers even where those have grown past the compiler's own limits, which
+// otherwise leave them as calls (a key's prefix is then a constant, copied in a move or two). Where
+// the attribute is unknown they are plain inline functions.
 #pragma once
 
 #if defined(__has_cpp_attribute)

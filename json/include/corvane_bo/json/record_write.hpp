@@ -100,7 +100,7 @@ inline constexpr auto variant_texts_v = variant_texts<E>(prefix);
 
 // An enumeration's name after `prefix`, in one claim of room and one copy.
 template <class E, auto prefix>
-CORVANE_WRITE_INLINE void write_variant(E value, Writer& out) {
+CORVANE_HOT_INLINE void write_variant(E value, Writer& out) {
     constexpr const auto& texts = variant_texts_v<E, prefix>;
     const auto& text = texts.text[static_cast<std::size_t>(value)];
     char* w = out.room(text.size());

@@ -8,16 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/value.hpp"
-
-// The writer's few hot steps are inlined where the compiler lets us say so: a key's prefix is then a
-// constant, copied in a move or two.
-#if defined(__GNUC__) || defined(__clang__)
-#define CORVANE_WRITE_INLINE inline __attribute__((always_inline))
-#else
-#define CORVANE_WRITE_INLINE inline
-#endif
 
 namespace corvane_bo_json {
 
@@ -100,7 +93,7 @@ void write_string_body(std::string_view text, char* w, Writer& out);
 
 // A string preceded by `prefix` (a key and its colon), in one claim of room: short plain strings
 // (most of them) are copied in a few block moves, others after one scan for bytes to escape.
-CORVANE_WRITE_INLINE void write_string(std::string_view text, Writer& out, std::string_view prefix = "") {
+CORVANE_HOT_INLINE void write_string(std::string_view text, Writer& out, std::string_view prefix = "") {
     const std::size_t n = text.size();
     char* w = out.room(prefix.size() + n + 2);
     if (prefix.size() < 64)
