@@ -101,13 +101,13 @@ char* to_latin1(const char* p, const char* end, char* w) noexcept {
     return w;
 }
 
-// The answer as a str. An answer to a payload that is not all ASCII often carries a few Latin-1
-// letters (Spanish text): it is then handed over as Latin-1, which the interpreter copies without
-// decoding UTF-8. Other answers are decoded from UTF-8, which for ASCII is a plain copy.
-PyObject* answer_str(const std::string& answer, bool ascii_payload) {
+// The answer as a str. An answer with a few Latin-1 letters (Spanish text, whether the payload
+// carried them as such or as \u escapes) is handed over as Latin-1, which the interpreter copies
+// without decoding UTF-8. Other answers are decoded from UTF-8, which for ASCII is a plain copy.
+PyObject* answer_str(const std::string& answer) {
     const char* const begin = answer.data();
     const char* const end = begin + answer.size();
-    if (!ascii_payload && answer.size() <= latin1_most) {
+    if (answer.size() <= latin1_most) {
         const char* const first = corvane_bo_json::scan::to_non_ascii(begin, end);
         if (first != end) {
             char latin1[latin1_most];
@@ -135,8 +135,7 @@ PyObject* call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     } catch (...) {
         return raise_panic(module, "unknown fault escaped the core");
     }
-    // A str is ASCII when its UTF-8 has a byte per character.
-    return answer_str(answer, PyUnicode_GetLength(bound[1]) == static_cast<Py_ssize_t>(texts[1].size()));
+    return answer_str(answer);
 }
 
 int exec(PyObject* module) noexcept {

@@ -8,6 +8,7 @@ import platform
 import pytest
 
 import corvane_bo.qr
+import samples
 from corvane_bo.qr import _native
 
 VERSION_ANSWER = '{"ok":true,"value":{"core":"0.1.0","protocol":2}}'
@@ -115,6 +116,20 @@ def test_answers_come_back_as_written_whatever_their_characters(op, payload):
     # Answers in Latin-1 letters are handed over another way than the rest; both must give the text.
     expected = '{"error":{"kind":"ffi","message":"unknown operation `' + op + '`","retryable":false},"ok":false}'
     assert _native.call(op, payload) == expected
+
+
+@pytest.mark.parametrize("name", ["María Fernanda", "Ñandú € Peñas", "Pago 😀 hecho", "Unión" * 40])
+def test_a_payload_in_ascii_escapes_gets_the_answer_its_characters_get(name):
+    # json.dumps writes ASCII by default: the answer carries the characters all the same, and both
+    # forms of the payload get the same str.
+    notification = {**samples.SHOP_NOTIFICATION, "clienteOrigen": {**samples.SHOP_PAYER, "nombreCliente": name}}
+    payload = samples.render(samples.webhook(notification, samples.SHOP_HOOK_HEADERS, samples.SHOP_WEBHOOK["key"],
+                                             samples.SHOP_WEBHOOK["value"]))
+    escaped = json.dumps(json.loads(payload))
+    assert escaped.isascii() and not payload.isascii()
+    answer = _native.call("qr.webhook.parse", escaped)
+    assert answer == _native.call("qr.webhook.parse", payload)
+    assert json.loads(answer)["value"]["payer"]["name"] == name
 
 
 def test_the_package_carries_the_engines_version():
