@@ -6,38 +6,16 @@
 #include <cstring>
 #include <cstdint>
 
+#include "code_escapes.hpp"
 #include "corvane_bo/json/scan.hpp"
 
 namespace corvane_bo_json {
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Room for four bytes is the caller's to ensure.
-char* put_utf8(char32_t cp, char* w) {
-    if (cp < 0x80) {
-        *w++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *w++ = static_cast<char>(0xC0 | (cp >> 6));
-        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *w++ = static_cast<char>(0xE0 | (cp >> 12));
-        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        *w++ = static_cast<char>(0xF0 | (cp >> 18));
-        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return w;
-}
+using code_escapes::hex_digits;
+using code_escapes::not_hex;
+using code_escapes::put_utf8;
 
 // What each one-letter escape stands for; 0 for the letters that are not one (and for u).
 constexpr std::array<char, 256> simple_escapes = [] {
@@ -90,12 +68,12 @@ bool TextReader::hex_escape(unsigned& n, Syntax& failure) noexcept {
     }
     n = 0;
     for (int i = 0; i < 4; ++i) {
-        const int v = hex_value(*p_++);
-        if (v < 0) {
+        const unsigned digit = hex_digits[static_cast<unsigned char>(*p_++)];
+        if (digit == not_hex) {
             failure = Syntax::invalid_escape;
             return false;
         }
-        n = (n << 4) | static_cast<unsigned>(v);
+        n = (n << 4) | digit;
     }
     return true;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../code_escapes.hpp"
+#include "corvane_bo/json/inlining.hpp"
 #include "corvane_bo/json/scan.hpp"
 
 namespace corvane_bo_json::scan::kernels {
