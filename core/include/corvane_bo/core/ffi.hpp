@@ -4,6 +4,7 @@
 #include <array>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,14 +64,20 @@ Error panic(std::string_view op);
 Error unknown_stage(std::string_view stage, std::string_view operation);
 Error invalid_payload(const corvane_bo_json::DecodeError& error, std::string_view payload);
 
+// Equality with a text the compiler knows: the length decides most mismatches, and the bytes are
+// then compared inline (`std::string_view::compare` is left a call, that orders as well).
+inline bool is_text(std::string_view text, std::string_view known) noexcept {
+    return text.size() == known.size() && std::memcmp(text.data(), known.data(), known.size()) == 0;
+}
+
 // Never reports a failure other than through the answer text; a fault escaping the registry becomes
 // "core panicked while handling `<op>`".
 template <Registry R>
 std::string call(const R& registry, std::string_view op, std::string_view payload) {
     std::optional<Error> error;
     try {
-        if (op == "describe") return describe(registry.operations()).answer;
-        if (op == "version") return version().answer;
+        if (is_text(op, "describe")) return describe(registry.operations()).answer;
+        if (is_text(op, "version")) return version().answer;
         auto outcome = registry.dispatch(op, payload);
         if (!outcome) return failure(unknown_operation(op));
         if (*outcome) return std::move((*outcome)->answer);
@@ -86,7 +93,7 @@ template <Operation Op>
 Outcome run(std::string_view stage, std::string_view payload) {
     using Input = typename Op::Input;
     corvane_bo_json::TextStore store;
-    if (stage == "build") {
+    if (is_text(stage, "build")) {
         auto build = corvane_bo_json::from_text<Build<Input>>(payload, store);
         if (!build) return std::unexpected(invalid_payload(build.error(), payload));
         const Ctx ctx{build->config, build->token ? &*build->token : nullptr, store};
@@ -94,7 +101,7 @@ Outcome run(std::string_view stage, std::string_view payload) {
         if (!request) return std::unexpected(std::move(request.error()));
         return success(*request, request->written_size_hint());
     }
-    if (stage == "parse") {
+    if (is_text(stage, "parse")) {
         auto parse = corvane_bo_json::from_text<Parse<Input>>(payload, store);
         if (!parse) return std::unexpected(invalid_payload(parse.error(), payload));
         auto result = Op::parse(parse->input, parse->response, store);
@@ -117,8 +124,9 @@ Outcome run_handler(std::string_view payload) {
 }
 
 // Where the stage of `op` starts when `op` is "<name>.<stage>", uninspected.
-constexpr std::optional<std::string_view> stage_of(std::string_view op, std::string_view name) {
-    if (op.size() <= name.size() || !op.starts_with(name) || op[name.size()] != '.') return std::nullopt;
+inline std::optional<std::string_view> stage_of(std::string_view op, std::string_view name) {
+    if (op.size() <= name.size() || op[name.size()] != '.' || !is_text(op.substr(0, name.size()), name))
+        return std::nullopt;
     return op.substr(name.size() + 1);
 }
 
@@ -127,7 +135,7 @@ bool run_if_named(std::string_view op, std::string_view payload, std::optional<O
     if constexpr (Operation<Op>) {
         if (auto stage = stage_of(op, Op::info.name)) return out.emplace(run<Op>(*stage, payload)), true;
     } else {
-        if (op == Op::info.name) return out.emplace(run_handler<Op>(payload)), true;
+        if (is_text(op, Op::info.name)) return out.emplace(run_handler<Op>(payload)), true;
     }
     return false;
 }
