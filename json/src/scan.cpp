@@ -17,6 +17,8 @@
 
 namespace corvane_bo_json::scan::kernels {
 
+// Only the VBMI2 kernels pack an unescaped round by a compress instruction.
+#define CORVANE_KERNEL_COMPRESS 0
 #define CORVANE_KERNEL
 #define CORVANE_KERNEL_SPREAD 0
 namespace portable {
@@ -43,6 +45,22 @@ using SpreadLanes = Sse2Lanes;
 }  // namespace avx2
 #undef CORVANE_KERNEL
 #undef CORVANE_KERNEL_SPREAD
+#endif
+
+#if CORVANE_KERNELS_VBMI2
+#define CORVANE_KERNEL CORVANE_TARGET_AVX2_POPCNT
+#define CORVANE_KERNEL_SPREAD 1
+#undef CORVANE_KERNEL_COMPRESS
+#define CORVANE_KERNEL_COMPRESS 1
+namespace vbmi2 {
+using Lanes = Avx2Lanes;
+using SpreadLanes = Sse2Lanes;
+#include "kernels/loops.inc"
+}  // namespace vbmi2
+#undef CORVANE_KERNEL
+#undef CORVANE_KERNEL_SPREAD
+#undef CORVANE_KERNEL_COMPRESS
+#define CORVANE_KERNEL_COMPRESS 0
 #endif
 
 #if CORVANE_KERNELS_SSSE3
@@ -91,14 +109,14 @@ namespace k = kernels;
     }
 
 #if CORVANE_KERNELS_X86
-template <bool best>
+template <bool best, bool compress = best>
 constexpr Kernels x86_kernels(std::string_view name) {
     return {name,
             &k::x86::to_string_special<best>,
             &k::x86::to_text_special<best>,
             &k::sse2::string_stops<16>,
             &k::x86::copy_plain<best>,
-            &k::x86::copy_unescaping<best>,
+            &k::x86::copy_unescaping<best, compress>,
             &k::x86::copy_escaping_quotes<best>,
             &k::x86::to_escape<best>,
             &k::x86::copy_unescaped<best>,
@@ -112,7 +130,8 @@ constexpr std::array all_kernels = {
     CORVANE_WHOLE_KERNELS("portable", portable),
 #if CORVANE_KERNELS_X86
     x86_kernels<false>("x86-64 SSE2"),
-    x86_kernels<true>("x86-64 SSE2 with AVX2 and SSSE3 where the CPU has them"),
+    x86_kernels<true, false>("x86-64 SSE2 with AVX2 and SSSE3 where the CPU has them"),
+    x86_kernels<true>("x86-64 SSE2 with AVX2, SSSE3 and AVX-512 VBMI2 where the CPU has them"),
 #endif
 #if CORVANE_KERNELS_NEON
     CORVANE_WHOLE_KERNELS("aarch64 NEON", neon),
@@ -170,15 +189,18 @@ const char* to_non_ascii(const char* p, const char* end) noexcept { return activ
 
 std::span<const Kernels> implementations() noexcept {
 #if CORVANE_KERNELS_X86
-    // The kernels that use AVX2 and SSSE3 where the CPU has them are the SSE2 ones on other CPUs.
+    // The kernels that use AVX2 and SSSE3 where the CPU has them are the SSE2 ones on other CPUs,
+    // and those that use VBMI2 too the AVX2 ones.
     if (!k::x86::has_avx2() || !k::x86::has_ssse3()) return std::span(all_kernels).first(2);
+    if (!k::x86::has_vbmi2()) return std::span(all_kernels).first(3);
 #endif
     return all_kernels;
 }
 
 std::string_view active_implementation() noexcept {
 #if CORVANE_KERNELS_X86
-    return k::x86::has_avx2() && k::x86::has_ssse3() ? "x86-64 AVX2" : "x86-64 SSE2";
+    if (!k::x86::has_avx2() || !k::x86::has_ssse3()) return "x86-64 SSE2";
+    return k::x86::has_vbmi2() ? "x86-64 AVX2 with AVX-512 VBMI2" : "x86-64 AVX2";
 #elif CORVANE_KERNELS_NEON
     return "aarch64 NEON";
 #else

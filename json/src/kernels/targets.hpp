@@ -9,10 +9,12 @@
 #if defined(__GNUC__) || defined(__clang__)
 #define CORVANE_KERNELS_AVX2 1
 #define CORVANE_KERNELS_SSSE3 1
+#define CORVANE_KERNELS_VBMI2 1
 #define CORVANE_TARGET_AVX2 __attribute__((target("avx2")))
 #define CORVANE_TARGET_AVX2_POPCNT __attribute__((target("avx2,popcnt")))
 #define CORVANE_TARGET_SSSE3 __attribute__((target("ssse3")))
 #define CORVANE_TARGET_SSSE3_POPCNT __attribute__((target("ssse3,popcnt")))
+#define CORVANE_TARGET_VBMI2 __attribute__((target("avx512f,avx512bw,avx512vbmi2")))
 #endif
 #elif !defined(CORVANE_PORTABLE) && (defined(__aarch64__) || defined(_M_ARM64)) && \
     (defined(__ARM_NEON) || defined(_M_ARM64))
@@ -27,6 +29,9 @@
 #endif
 #ifndef CORVANE_KERNELS_SSSE3
 #define CORVANE_KERNELS_SSSE3 0
+#endif
+#ifndef CORVANE_KERNELS_VBMI2
+#define CORVANE_KERNELS_VBMI2 0
 #endif
 #ifndef CORVANE_KERNELS_NEON
 #define CORVANE_KERNELS_NEON 0

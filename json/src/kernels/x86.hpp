@@ -1,6 +1,7 @@
 // The x86-64 kernels: sixteen-byte lanes everywhere (SSE2 is the baseline), 32-byte lanes over long
-// runs when the CPU has AVX2 and the unescaping's shuffle when it has SSSE3 (or AVX2), each tested at run time.
-// `best` false keeps to SSE2, as on a machine without either.
+// runs when the CPU has AVX2, the unescaping's shuffle when it has SSSE3 (or AVX2) and its compress
+// instruction when it has AVX-512 VBMI2 too, each tested at run time. `best` false keeps to SSE2, as
+// on a machine without any of them; `compress` false to the shuffle, as on one without VBMI2.
 #pragma once
 
 #include <bit>
@@ -14,6 +15,13 @@ inline bool has_ssse3() noexcept { return __builtin_cpu_supports("ssse3") && __b
 #else
 constexpr bool has_avx2() noexcept { return false; }
 constexpr bool has_ssse3() noexcept { return false; }
+#endif
+#if CORVANE_KERNELS_VBMI2
+inline bool has_vbmi2() noexcept {
+    return has_avx2() && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2");
+}
+#else
+constexpr bool has_vbmi2() noexcept { return false; }
 #endif
 
 // Below this many bytes the 32-byte loops do not pay for the switch to them.
@@ -84,8 +92,11 @@ Copied copy_to_escape(const char* p, const char* end, char* w) noexcept {
     return sse2::copy_run<Stop::writer>(p, end, w);
 }
 
-template <bool best>
+template <bool best, bool compress = best>
 Copied copy_unescaping(const char* p, const char* end, char* w, char* w_end) noexcept {
+#if CORVANE_KERNELS_VBMI2
+    if (compress && has_vbmi2()) return vbmi2::unescape_text(p, end, w, w_end);
+#endif
 #if CORVANE_KERNELS_AVX2
     if (best && has_avx2()) return avx2::unescape_text(p, end, w, w_end);
 #endif
