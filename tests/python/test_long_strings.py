@@ -8,6 +8,8 @@ block, must come out exactly as the baseline writes it.
 
 from __future__ import annotations
 
+import json
+import re
 import sys
 from pathlib import Path
 
@@ -17,7 +19,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
 
 import baseline  # noqa: E402
 from corvane_bo.qr._native import call  # noqa: E402
-from samples import (SHOP_GENERATE, SHOP_NOTIFICATION, envelope, parse, qr_image, render,  # noqa: E402
+from samples import (SHOP_GENERATE, SHOP_NOTIFICATION, dumps, envelope, parse, qr_image, render,  # noqa: E402
                      shop_generated)
 
 import payloads  # noqa: E402
@@ -54,3 +56,14 @@ def test_generated_image(length: int) -> None:
 def test_notification_detail(length: int) -> None:
     for detail in strings(length):
         same_as_baseline("qr.webhook.parse", payloads.webhook_payload({**SHOP_NOTIFICATION, "detalleRespuesta": detail}))
+
+
+@pytest.mark.parametrize("length", [40, 130, 4099])
+def test_notification_detail_sent_as_ascii(length: int) -> None:
+    # As json.dumps writes by default: every character past ASCII a \u escape, in the payload and
+    # in the bank's body inside it.
+    for detail in strings(length):
+        notification = {**SHOP_NOTIFICATION, "detalleRespuesta": detail}
+        same_as_baseline("qr.webhook.parse", json.dumps(json.loads(payloads.webhook_payload(notification))))
+        body = re.sub(r"[^\x00-\x7f]", lambda c: json.dumps(c.group())[1:-1], dumps(notification))
+        same_as_baseline("qr.webhook.parse", json.dumps(json.loads(payloads.webhook_payload(body))))
