@@ -101,6 +101,16 @@ char* to_latin1(const char* p, const char* end, char* w) noexcept {
     return w;
 }
 
+// The answer, whose first non-ASCII byte is at `first`, as a Latin-1 str; null (with no error set)
+// when it holds a character from U+0100 on.
+PyObject* latin1_str(const char* begin, const char* first, const char* end) {
+    char latin1[latin1_most];
+    const auto head = static_cast<std::size_t>(first - begin);
+    std::memcpy(latin1, begin, head);
+    const char* const w = to_latin1(first, end, latin1 + head);
+    return w != nullptr ? PyUnicode_DecodeLatin1(latin1, w - latin1, nullptr) : nullptr;
+}
+
 // The answer as a str. An answer with a few Latin-1 letters (Spanish text, whether the payload
 // carried them as such or as \u escapes) is handed over as Latin-1, which the interpreter copies
 // without decoding UTF-8. Other answers are decoded from UTF-8, which for ASCII is a plain copy.
@@ -108,13 +118,9 @@ PyObject* answer_str(const std::string& answer) {
     const char* const begin = answer.data();
     const char* const end = begin + answer.size();
     if (answer.size() <= latin1_most) {
-        const char* const first = corvane_bo_json::scan::to_non_ascii(begin, end);
-        if (first != end) {
-            char latin1[latin1_most];
-            const auto head = static_cast<std::size_t>(first - begin);
-            std::memcpy(latin1, begin, head);
-            if (const char* w = to_latin1(first, end, latin1 + head))
-                return PyUnicode_DecodeLatin1(latin1, w - latin1, nullptr);
+        if (const char* first = corvane_bo_json::scan::to_non_ascii(begin, end); first != end) {
+            if (PyObject* text = latin1_str(begin, first, end)) return text;
+            if (PyErr_Occurred()) return nullptr;
         }
     }
     return PyUnicode_FromStringAndSize(begin, static_cast<Py_ssize_t>(answer.size()));
