@@ -12,6 +12,9 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 if command -v apt-get >/dev/null; then
     step "installing Debian packages (compilers, CMake, GoogleTest)"
+    # An install cut off half way (a machine stopped mid-run) leaves dpkg refusing every later one until
+    # it is finished; finishing it is a no-op on a sound machine.
+    DEBIAN_FRONTEND=noninteractive $sudo dpkg --configure -a
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         g++ cmake ninja-build libgtest-dev libbenchmark-dev chromium chromium-driver >/dev/null
