@@ -34,6 +34,10 @@ struct Views {
     std::vector<std::string_view> rest;
 };
 
+struct Relayed {
+    json::RelayedString text;
+};
+
 struct Sample {
     Size size = Size::small;
     std::string name;
@@ -73,6 +77,12 @@ struct corvane_bo_json::Fields<Views> {
     static constexpr std::string_view name = "Views";
     static constexpr auto list = std::tuple{field("first", &Views::first), field("second", &Views::second),
                                             field("rest", &Views::rest)};
+};
+
+template <>
+struct corvane_bo_json::Fields<Relayed> {
+    static constexpr std::string_view name = "Relayed";
+    static constexpr auto list = std::tuple{field("text", &Relayed::text)};
 };
 
 template <>
@@ -222,6 +232,37 @@ TEST(Mapping, ViewsOfTheTextAndOfItsStore) {
     ASSERT_TRUE(again);
     EXPECT_EQ(again->second, long_plain);
     EXPECT_EQ(json::to_json_text(*again), json::to_json_text(*views));
+}
+
+TEST(Mapping, RelayedStringsWriteAsTheWriterWouldAndSkipTheCheckOnlyWhenTheyHadNoEscape) {
+    // Long enough to be copied whole; escapes at the start, in the middle and at the end.
+    const std::string plain(100, 'x');
+    const std::string rows[][2] = {
+        {plain + "\u00e9\u65e5", "true"},
+        {"short", "true"},
+        {"", "true"},
+        {R"(\\)" + plain, "false"},
+        {plain + R"(\")" + plain + R"(\u0001\/\n)", "false"},
+        {plain + R"(\u00e9)", "false"},
+    };
+    for (const auto& [body, escape_free] : rows) {
+        const std::string text = R"({"text":")" + body + R"("})";
+        json::TextStore store;
+        const auto relayed = json::from_text<Relayed>(text, store);
+        ASSERT_TRUE(relayed) << text;
+        EXPECT_EQ(relayed->text.escape_free ? "true" : "false", escape_free) << text;
+        // Byte for byte what the writer gives the same text as a plain string.
+        const auto value = json::parse(text);
+        ASSERT_TRUE(value);
+        EXPECT_EQ(json::to_json_text(*relayed), json::to_text(*value)) << text;
+
+        // Taken from a decoded value it has lost that knowledge, and is checked as it is written.
+        auto decoded = json::parse(text);
+        const auto again = json::from_value<Relayed>(std::move(*decoded), store);
+        ASSERT_TRUE(again);
+        EXPECT_FALSE(again->text.escape_free);
+        EXPECT_EQ(json::to_json_text(*again), json::to_text(*value)) << text;
+    }
 }
 
 TEST(Mapping, TheFirstFailureInReadingOrderWins) {

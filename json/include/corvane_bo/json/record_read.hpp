@@ -333,7 +333,8 @@ Decoded<void> read_optional(S& s, std::optional<T>& out) {
 // value is taken apart.
 template <source S, class T>
 Decoded<void> read(S& s, T& out) {
-    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view> ||
+                  std::is_same_v<T, RelayedString>) {
         return detail::read_string(s, out);
     } else if constexpr (std::is_same_v<T, bool>) {
         return detail::read_bool(s, out);
@@ -360,8 +361,8 @@ namespace detail {
 // Whether a T read from text holds views of it (and of the store its escaped strings go to).
 template <class T>
 constexpr bool holds_views() {
-    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, TextPairs> ||
-                  std::is_same_v<T, TextViewMap>) {
+    if constexpr (std::is_same_v<T, std::string_view> || std::is_same_v<T, RelayedString> ||
+                  std::is_same_v<T, TextPairs> || std::is_same_v<T, TextViewMap>) {
         return true;
     } else if constexpr (is_optional<T>::value || is_vector<T>::value) {
         return holds_views<typename T::value_type>();

@@ -21,6 +21,15 @@ void write_json(const T& value, Writer& out);
 
 namespace detail {
 
+// The members written as strings in the same claim of room as their key.
+template <class M>
+constexpr bool is_text = std::is_same_v<M, std::string> || std::is_same_v<M, std::string_view> ||
+                         std::is_same_v<M, RelayedString>;
+template <class M>
+constexpr bool is_optional_text = false;
+template <class M>
+constexpr bool is_optional_text<std::optional<M>> = is_text<M>;
+
 template <class T>
 constexpr auto keys_in_byte_order() {
     std::array<std::size_t, field_count<T>> order{};
@@ -125,10 +134,9 @@ void write_record(const T& record, Writer& out) {
                 if constexpr (!std::is_same_v<typename F::codec, OwnCodec>) {
                     out.append(prefix);
                     F::codec::write(member, out);
-                } else if constexpr (std::is_same_v<M, std::string> || std::is_same_v<M, std::string_view>) {
+                } else if constexpr (is_text<M>) {
                     write_string(member, out, prefix);
-                } else if constexpr (std::is_same_v<M, std::optional<std::string>> ||
-                                     std::is_same_v<M, std::optional<std::string_view>>) {
+                } else if constexpr (is_optional_text<M>) {
                     if (member) {
                         write_string(*member, out, prefix);
                     } else {
@@ -152,6 +160,8 @@ void write_record(const T& record, Writer& out) {
 template <class T>
 void write_json(const T& value, Writer& out) {
     if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+        write_string(value, out);
+    } else if constexpr (std::is_same_v<T, RelayedString>) {
         write_string(value, out);
     } else if constexpr (std::is_same_v<T, bool>) {
         out.append(value ? "true" : "false");

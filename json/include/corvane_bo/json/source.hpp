@@ -6,6 +6,7 @@
 //   wrong_type(S&, Peeked, expected)   "invalid type: <found>, expected <expected>" or the source's own
 //   not_a_name(S&, Peeked)          an enumeration given anything but a string
 //   string(S&, std::string&)  string(S&, std::string_view&)   a string peeked, kept
+//   string(S&, RelayedString&)      a string peeked, kept, with whether it stood with no escape
 //   name(S&, scratch, std::string_view&)   a string peeked, viewed until the next read
 //   boolean(S&, Peeked, bool&)      a boolean peeked
 //   plain_unsigned(S&, value, max)  an optional fast path for small unsigned integers

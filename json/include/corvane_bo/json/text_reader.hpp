@@ -12,6 +12,7 @@
 
 #include "corvane_bo/json/decode_error.hpp"
 #include "corvane_bo/json/inlining.hpp"
+#include "corvane_bo/json/relayed.hpp"
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/text_store.hpp"
 #include "corvane_bo/json/value.hpp"
@@ -139,6 +140,14 @@ public:
             return {};
         }
         return string_kept_at_length(out, resume);
+    }
+    // The same string kept, and whether it stood in the text with no escape: only then is the view
+    // one of the text, starting where the string does.
+    CORVANE_HOT_INLINE Decoded<void> string_relayed(RelayedString& out) {
+        const char* const start = p_;
+        auto kept = string_kept(out.text);
+        out.escape_free = out.text.data() == start;
+        return kept;
     }
     Decoded<void> skip_string();
     // The text of a number starting at the next byte (a digit or `-`). While skipping a value, an

@@ -167,6 +167,10 @@ struct Source<TextReader> {
         r.eat();
         return r.string_kept(out);
     }
+    static Decoded<void> string(TextReader& r, RelayedString& out) {
+        r.eat();
+        return r.string_relayed(out);
+    }
     // The index of the variant of E whose name, quoted, is at the reader (which then steps over it),
     // or -1 with nothing consumed.
     template <class E>

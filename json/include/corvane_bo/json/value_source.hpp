@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "corvane_bo/json/decode_error.hpp"
+#include "corvane_bo/json/relayed.hpp"
 #include "corvane_bo/json/source.hpp"
 #include "corvane_bo/json/value.hpp"
 
@@ -106,6 +107,11 @@ struct Source<ValueReader> {
     // A view of the value's own text: the value is kept while the record is used.
     static Decoded<void> string(ValueReader& r, std::string_view& out) {
         out = *r.at->get<std::string>();
+        return {};
+    }
+    // A decoded string no longer tells whether it held escapes: it is written with the escape check.
+    static Decoded<void> string(ValueReader& r, RelayedString& out) {
+        out = {*r.at->get<std::string>(), false};
         return {};
     }
     template <class E>

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "corvane_bo/json/inlining.hpp"
+#include "corvane_bo/json/relayed.hpp"
 #include "corvane_bo/json/scan.hpp"
 #include "corvane_bo/json/value.hpp"
 
@@ -108,6 +109,21 @@ CORVANE_HOT_INLINE void write_string(std::string_view text, Writer& out, std::st
         return;
     }
     write_string_body(text, w, out);
+}
+
+// A relayed string preceded by `prefix`: a long one that stood with no escape is copied whole, with
+// no byte looked at (the short ones cost no more through `write_string`).
+CORVANE_HOT_INLINE void write_string(const RelayedString& relayed, Writer& out, std::string_view prefix = "") {
+    const std::string_view text = relayed.text;
+    if (!relayed.escape_free || text.size() < 64) return write_string(text, out, prefix);
+    char* w = out.room(prefix.size() + text.size() + 2);
+    std::memcpy(w, prefix.data(), prefix.size());
+    w += prefix.size();
+    *w++ = '"';
+    std::memcpy(w, text.data(), text.size());
+    w += text.size();
+    *w++ = '"';
+    out.advance(w);
 }
 
 // A member of an object of texts, `lead` (its opening brace or the comma before it) first, in one

@@ -67,7 +67,7 @@ struct GeneratedQr {
     std::optional<std::string_view> expires_at;
     std::string_view currency;
     Decimal amount;
-    std::string_view qr_image_base64;
+    corvane_bo_json::RelayedString qr_image_base64;
 };
 
 struct QrStatusInfo {

@@ -31,7 +31,7 @@ struct Generated {
     std::optional<std::string_view> moneda;
     Decimal monto;
     std::optional<std::string_view> numeroReferenciaOriginante;
-    std::string_view qr;
+    corvane_bo_json::RelayedString qr;
 };
 
 // The `data` of a verify or cancel response.
