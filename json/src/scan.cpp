@@ -100,12 +100,12 @@ namespace {
 namespace k = kernels;
 
 // A set of lanes used alone.
-#define CORVANE_WHOLE_KERNELS(name, ns)                                                                           \
-    Kernels {                                                                                                     \
-        name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>,                                   \
+#define CORVANE_WHOLE_KERNELS(name, ns)                                                                     \
+    Kernels {                                                                                               \
+        name, &k::ns::whole::to_string_special, &k::ns::whole::to_text_special, &k::ns::string_stops<16>,   \
             &k::ns::whole::copy_plain, &k::ns::whole::copy_unescaping, &k::ns::whole::copy_escaping_quotes, \
-            &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,                \
-            &k::ns::whole::copy_short_unescaped, &k::ns::to_non_ascii                                             \
+            &k::ns::whole::to_escape, &k::ns::whole::copy_unescaped, &k::ns::whole::copy_to_escape,         \
+            &k::ns::whole::copy_short_unescaped, &k::ns::to_non_ascii                                       \
     }
 
 #if CORVANE_KERNELS_X86
