@@ -159,9 +159,7 @@ void write_record(const T& record, Writer& out) {
 
 template <class T>
 void write_json(const T& value, Writer& out) {
-    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
-        write_string(value, out);
-    } else if constexpr (std::is_same_v<T, RelayedString>) {
+    if constexpr (detail::is_text<T>) {
         write_string(value, out);
     } else if constexpr (std::is_same_v<T, bool>) {
         out.append(value ? "true" : "false");
