@@ -17,8 +17,6 @@
 
 namespace corvane_bo_json::scan::kernels {
 
-// Only the VBMI2 kernels pack an unescaped round by a compress instruction.
-#define CORVANE_KERNEL_COMPRESS 0
 #define CORVANE_KERNEL
 #define CORVANE_KERNEL_SPREAD 0
 namespace portable {
@@ -43,24 +41,18 @@ using Lanes = Avx2Lanes;
 using SpreadLanes = Sse2Lanes;
 #include "kernels/loops.inc"
 }  // namespace avx2
-#undef CORVANE_KERNEL
-#undef CORVANE_KERNEL_SPREAD
-#endif
-
+// The same AVX2 kernels, but for an unescaped round packed by a compress instruction.
 #if CORVANE_KERNELS_VBMI2
-#define CORVANE_KERNEL CORVANE_TARGET_AVX2_POPCNT
-#define CORVANE_KERNEL_SPREAD 1
-#undef CORVANE_KERNEL_COMPRESS
-#define CORVANE_KERNEL_COMPRESS 1
+#define CORVANE_KERNEL_COMPRESS
 namespace vbmi2 {
 using Lanes = Avx2Lanes;
 using SpreadLanes = Sse2Lanes;
 #include "kernels/loops.inc"
 }  // namespace vbmi2
+#undef CORVANE_KERNEL_COMPRESS
+#endif
 #undef CORVANE_KERNEL
 #undef CORVANE_KERNEL_SPREAD
-#undef CORVANE_KERNEL_COMPRESS
-#define CORVANE_KERNEL_COMPRESS 0
 #endif
 
 #if CORVANE_KERNELS_SSSE3
